@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Vorlix needs.
+# Safe to run again: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
+    # libraries
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
+    libsqlite3-dev sqlite3
+    libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
+    libespeak-ng-dev espeak-ng
+    libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev libxcb1-dev
+    libgtest-dev libgmock-dev googletest
+    # test tools: virtual display, tray host, window manager, X utilities, audio
+    xvfb xauth x11-utils x11-xkb-utils xdotool wmctrl openbox trayer imagemagick
+    pulseaudio pulseaudio-utils sox
+    fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,140 @@
+#include "commands/agent.h"
+
+#include "keys/keysequence.h"
+#include "speech/speechengine.h"
+
+#include <QStringList>
+
+namespace {
+// Only high-confidence recognitions act: the engine's classes are -1, 0 and 1.
+constexpr float kMinConfidence = 0.9f;
+const std::string kListeningHotKey = "[ctrl]l";
+} // namespace
+
+QString TrimBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+Agent::Agent(AgentHost& host, SpeechEngine& speech, keys::Keyboard& keyboard, ProgramStarter& programs)
+    : host_(host), speech_(speech), keyboard_(keyboard), programs_(programs) {}
+
+void Agent::RunCommand(const KeyCommand& command) {
+    const QString& type = command.Type;
+    if (type == Kind::SendKeys) {
+        keys::SendKeySequence(command.Value.toStdString(), keyboard_);
+    } else if (type == Kind::MouseAction) {
+        // A recognised kind without an effect.
+    } else if (type == Kind::ExecuteProgram) {
+        QString error;
+        if (!programs_.Start(command.Value, &error))
+            host_.Notify(QStringLiteral("Vorlix could not start a program"),
+                         QStringLiteral("%1\n%2").arg(command.Value, error));
+    } else if (type == Kind::ShowMessage) {
+        host_.ShowMessage(command.Value);
+    } else if (type == Kind::SayMessage) {
+        speech_.Speak(command.Value);
+    }
+}
+
+void Agent::UpdateVoice() {
+    QString words;
+    if (settings.ListenCommand.isEmpty() || ListenMode != 0) {
+        for (const KeyCommand& command : commands)
+            if (command.ActionType == Kind::VoiceCommand)
+                words += command.Watch + QLatin1Char(',');
+        host_.ModifyTrayIcon(TrayImage::Live, TrayTip::Running);
+    } else {
+        words = settings.ListenCommand + QLatin1Char(',');
+        host_.ModifyTrayIcon(TrayImage::Waiting, TrayTip::Running);
+    }
+    // With no phrases the recogniser keeps the list it had.
+    if (!words.isEmpty()) {
+        words.chop(1);
+        speech_.SetWords(RuleName, words);
+    }
+}
+
+void Agent::ZQSpeech_Recognized(const QString& text, float confidence) {
+    if (!(confidence > kMinConfidence))
+        return;
+    const QString heard = text.toLower();
+    if (ListenMode == 0 && !TrimBlanks(settings.ListenCommand).isEmpty()) {
+        const QStringList pieces = settings.ListenCommand.split(QLatin1Char(','));
+        for (const QString& piece : pieces) {
+            if (heard == piece.toLower()) {
+                ListenMode = 1;
+                UpdateVoice();
+                ListenTicks = 0;
+                break;
+            }
+        }
+        if (settings.ResponseListen && !TrimBlanks(settings.Response).isEmpty())
+            speech_.Speak(settings.Response);
+        return;
+    }
+    // Walk by index: an action (a message box) may let an edit change the list meanwhile.
+    for (int slot = 1; slot <= commands.count(); ++slot) {
+        const KeyCommand command = commands[slot];
+        if (command.ActionType.toLower() == QLatin1String("voice command") && command.Watch.toLower() == heard) {
+            RunCommand(command);
+            if (!TrimBlanks(settings.ListenCommand).isEmpty()) {
+                ListenMode = 0;
+                UpdateVoice();
+            }
+        }
+    }
+    if (settings.ResponseCommand && !TrimBlanks(settings.Response).isEmpty())
+        speech_.Speak(settings.Response);
+}
+
+void Agent::mnuListening_Click() {
+    if (listeningCaption_ != StopListeningCaption) {
+        listeningCaption_ = StopListeningCaption;
+        host_.SetListeningCaption(listeningCaption_);
+        speech_.StartListen(RuleName);
+        UpdateVoice();
+    } else {
+        listeningCaption_ = StartListeningCaption;
+        host_.SetListeningCaption(listeningCaption_);
+        speech_.StopListen(RuleName);
+        host_.ModifyTrayIcon(TrayImage::NotListening, TrayTip::NotListening);
+    }
+}
+
+void Agent::ListeningTimeoutStep() {
+    if (settings.ListenCommand.isEmpty() || ListenMode != 1)
+        return;
+    ++ListenTicks;
+    if (ListenTicks == qint64(settings.ListenTime) * 10) {
+        ListenMode = 0;
+        UpdateVoice();
+    }
+}
+
+void Agent::timKeyWatch_Timer() {
+    const keys::KeyState state = keyboard_.snapshot();
+    if (keys::IsKeyWatchHeld(kListeningHotKey, state, keyboard_))
+        mnuListening_Click();
+    ListeningTimeoutStep();
+    for (int slot = 1; slot <= commands.count(); ++slot) {
+        if (commands[slot].ActionType != Kind::KeyWatch)
+            continue;
+        const KeyCommand command = commands[slot];
+        if (keys::IsKeyWatchHeld(command.Watch.toStdString(), state, keyboard_))
+            RunCommand(command);
+    }
+}
+
+void Agent::RunMenuCommands(const QString& kind, const QString& caption) {
+    for (int slot = 1; slot <= commands.count(); ++slot) {
+        const KeyCommand command = commands[slot];
+        if (command.ActionType == kind && command.Watch == caption)
+            RunCommand(command);
+    }
+}

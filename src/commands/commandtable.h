@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <stdexcept>
+#include <vector>
+
+// One user-defined command. The field names are the columns of the KeyCommands table:
+// ActionType holds the trigger kind and Type the action kind.
+struct KeyCommand {
+    QString Name;
+    QString ActionType;
+    QString Watch;
+    QString Type;
+    QString Value;
+
+    bool operator==(const KeyCommand&) const = default;
+};
+
+namespace Kind {
+// Trigger kinds, in the order the editor offers them.
+inline const QString KeyWatch = QStringLiteral("Key Watch");
+inline const QString MenuItem = QStringLiteral("Menu Item");
+inline const QString VoiceCommand = QStringLiteral("Voice Command");
+// Action kinds; the editor offers the first four.
+inline const QString SendKeys = QStringLiteral("Send Key(s)");
+inline const QString ExecuteProgram = QStringLiteral("Execute Program");
+inline const QString ShowMessage = QStringLiteral("Show Message");
+inline const QString SayMessage = QStringLiteral("Say Message");
+inline const QString MouseAction = QStringLiteral("Mouse Action");
+} // namespace Kind
+
+// All commands. Slot 0 always exists and never holds a command; commands are slots 1..count(),
+// and every walk runs from slot 1 upward.
+class CommandList {
+public:
+    CommandList() : slots_(1) {}
+
+    void reset() { slots_.assign(1, KeyCommand{}); }
+    int count() const { return int(slots_.size()) - 1; }
+    bool isEmpty() const { return count() == 0; }
+
+    KeyCommand& operator[](int slot) { return slots_.at(size_t(slot)); }
+    const KeyCommand& operator[](int slot) const { return slots_.at(size_t(slot)); }
+
+    void append(const KeyCommand& command) { slots_.push_back(command); }
+    // Slots after `slot` move down by one.
+    void remove(int slot) { slots_.erase(slots_.begin() + checkedSlot(slot)); }
+
+    auto begin() { return slots_.begin() + 1; }
+    auto end() { return slots_.end(); }
+    auto begin() const { return slots_.begin() + 1; }
+    auto end() const { return slots_.end(); }
+
+private:
+    int checkedSlot(int slot) const {
+        if (slot < 1 || slot > count())
+            throw std::out_of_range("command slot out of range");
+        return slot;
+    }
+    std::vector<KeyCommand> slots_;
+};
+
+struct AgentSettings {
+    QString StartupText;
+    QString DeviceName;
+    QString ListenCommand;
+    qint32 ListenTime = 0;
+    QString Response;
+    bool ResponseListen = false;
+    bool ResponseCommand = false;
+
+    bool operator==(const AgentSettings&) const = default;
+};
+
+// Removes leading and trailing blanks (code 32) only; tabs and other white space stay.
+QString TrimBlanks(const QString& text);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+
+namespace keys {
+
+// Virtual-key codes use the Windows numbering (0x00..0xFF): it is what users write in "[#..]"
+// tokens and what the stored commands hold. Back-ends map them to their own keys.
+using KeyCode = std::uint8_t;
+
+// Which virtual keys (mouse buttons 0x01, 0x02, 0x04 included) are down at one moment.
+struct KeyState {
+    std::bitset<256> down;
+    bool isDown(int code) const { return code > 0 && code < 256 && down.test(size_t(code)); }
+};
+
+// The keyboard as the key sequence language needs it. One back-end per desktop (X11 today).
+class Keyboard {
+public:
+    virtual ~Keyboard() = default;
+
+    // One synthetic key-down / key-up; mouse-button codes become button events.
+    virtual void press(KeyCode code) = 0;
+    virtual void release(KeyCode code) = 0;
+    // Hands every queued event to the desktop; called once at the end of a sequence.
+    virtual void flush() = 0;
+
+    // Every key's state, read in one go: the key-watch tick answers all its watches from one snapshot.
+    virtual KeyState snapshot() = 0;
+
+    // The code of the key that types `ch` on the layout in force, shift state dropped; 0xFF when no key does.
+    virtual KeyCode keyCodeOfChar(char32_t ch) = 0;
+};
+
+} // namespace keys

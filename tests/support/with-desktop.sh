@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Runs a command inside a private test desktop: an Xvfb display and, unless one is already
+# reachable, a PulseAudio server with a virtual speaker ("spk", a null sink) and a virtual
+# microphone ("mic", a mono source on the speaker's monitor).
+#   with-desktop.sh [--no-x] [--no-audio] COMMAND [ARGS...]
+# Exports DISPLAY, XDG_RUNTIME_DIR, PULSE_SERVER and VORLIX_TEST_SPEAKER=spk to the command.
+set -euo pipefail
+
+want_x=1 want_audio=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --no-x) want_x=0; shift ;;
+        --no-audio) want_audio=0; shift ;;
+        *) break ;;
+    esac
+done
+
+work=$(mktemp -d /tmp/vorlix-desktop.XXXXXX)
+pids=()
+cleanup() {
+    if [ -n "${started_pulse:-}" ]; then pactl exit >/dev/null 2>&1 || true; fi
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+export DBUS_SESSION_BUS_ADDRESS=disabled:
+
+if [ $want_x = 1 ]; then
+    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$work/display" >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+    [ -s "$work/display" ] || { echo "with-desktop: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+    export DISPLAY=":$(head -n1 "$work/display")"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+fi
+
+if [ $want_audio = 1 ]; then
+    export XDG_RUNTIME_DIR="$work/runtime"
+    mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+    unset PULSE_SERVER
+    if pulseaudio --daemonize=yes --exit-idle-time=-1 --system=false -n \
+        --load=module-native-protocol-unix \
+        --load="module-null-sink sink_name=spk rate=16000 sink_properties=device.description=Speaker" \
+        --load="module-remap-source master=spk.monitor source_name=mic channels=1 channel_map=mono source_properties=device.description=Microphone" \
+        >"$work/pulse.log" 2>&1; then
+        started_pulse=1
+        export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+        for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+        pactl set-default-source mic
+        pactl set-default-sink spk
+        # An idle null sink delivers its monitor in bursts; a steady silent stream keeps capture even.
+        pacat --playback --device=spk --latency-msec=20 </dev/zero >/dev/null 2>&1 &
+        pids+=($!)
+        export VORLIX_TEST_SPEAKER=spk
+    else
+        echo "with-desktop: PulseAudio did not start; audio tests will see no devices" >&2
+        cat "$work/pulse.log" >&2 || true
+    fi
+fi
+
+"$@"
