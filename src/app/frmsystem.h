@@ -1,0 +1,107 @@
+#pragma once
+
+#include "app/trayicon.h"
+#include "commands/agent.h"
+#include "store/settingsstore.h"
+
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QMenu;
+class SpeechEngine;
+class OptionsPages;
+
+// What the main window is built from: the desktop services behind their interfaces.
+struct FormServices {
+    QString directory;                                            // where the settings file lives
+    keys::Keyboard* keyboard = nullptr;                           // never null
+    ProgramStarter* programs = nullptr;                           // never null
+    std::function<std::unique_ptr<SpeechEngine>()> createSpeech;  // called once, at load
+    std::unique_ptr<TrayIcon> tray;
+    // Shows a modal message box titled "Vorlix" with an OK button; replaced in tests.
+    std::function<void(QMessageBox::Icon, const QString&)> messageBox;
+};
+
+// The agent's one window: hidden until the options are asked for, owner of the tray icon and menu,
+// the key-watch timer, the speech object and the option pages.
+class frmSystem : public QWidget, public AgentHost {
+    Q_OBJECT
+public:
+    explicit frmSystem(FormServices services);
+    ~frmSystem() override;
+
+    // Start-up: loads the settings and brings the agent up in the tray.
+    void Form_Load();
+    void mnuOptions_Click();
+    // "&Close Agent": the only way the agent ends.
+    void mnuExit_Click();
+    // The same orderly end for a session that ends or a termination signal; reports go to stderr.
+    void ShutDown(bool interactive);
+
+    void UpdateMenus();
+    void mnuCom_Click(int index);
+    void mnuVoice_Click(int index);
+
+    Agent& agent() { return *agent_; }
+    QMenu* trayMenu() const { return mnuSysTray_; }
+    QAction* listeningAction() const { return mnuListening_; }
+    QMenu* commandsMenu() const { return mnuComMain_; }
+    QMenu* voiceMenu() const { return mnuVoiceMain_; }
+    SettingsStore& store() { return store_; }
+    bool saveFailed() const { return saveFailed_; }
+    OptionsPages* pages() const { return pages_; }
+
+    // AgentHost
+    void ModifyTrayIcon(TrayImage image, const QString& tip) override;
+    void SetListeningCaption(const QString& caption) override;
+    void ShowMessage(const QString& text) override;
+    void Notify(const QString& title, const QString& text) override;
+
+    // Writes the settings now; false (reported) when the file could not be written.
+    bool SaveNow(bool interactive);
+
+signals:
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override { Form_QueryUnload(event); }
+    void changeEvent(QEvent* event) override;
+
+private slots:
+    void OnRecognized(const QString& text, float confidence) { agent_->ZQSpeech_Recognized(text, confidence); }
+
+private:
+    void BuildTrayMenu();
+    void InitOptions();
+    void Form_QueryUnload(QCloseEvent* event);
+    void Form_Resize();
+    void Form_Unload(bool interactive);
+    void RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
+                        const std::function<void(int)>& onClick);
+
+    FormServices services_;
+    SettingsStore store_;
+    std::unique_ptr<SpeechEngine> ZQSpeech;
+    std::unique_ptr<Agent> agent_;
+    OptionsPages* pages_ = nullptr;
+    QTimer timKeyWatch;
+    QTimer saveSoon_;
+    bool ExitRequested = false;
+    bool unloaded_ = false;
+    bool saveFailed_ = false;
+
+    QMenu* mnuSysTray_ = nullptr;
+    QMenu* mnuComMain_ = nullptr;
+    QMenu* mnuVoiceMain_ = nullptr;
+    QAction* mnuD_ = nullptr;
+    QAction* mnuF_ = nullptr;
+    QAction* mnuListening_ = nullptr;
+    std::vector<QAction*> mnuCom_;
+    std::vector<QAction*> mnuVoice_;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "commands/agent.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QMenu;
+class QSystemTrayIcon;
+
+// The one tray icon: its image and tip, its menu, and the two mouse events the agent answers.
+class TrayIcon {
+public:
+    virtual ~TrayIcon() = default;
+    virtual void Add(TrayImage image, const QString& tip) = 0;
+    virtual void Modify(TrayImage image, const QString& tip) = 0;
+    virtual void Remove() = 0;
+    // A short non-modal balloon from the tray.
+    virtual void ShowNotification(const QString& title, const QString& text) = 0;
+
+    // Set by the main window before Add.
+    QMenu* menu = nullptr;
+    std::function<void()> onDoubleClick;
+};
+
+// The icon in the desktop's notification area.
+class SystemTrayIcon : public QObject, public TrayIcon {
+    Q_OBJECT
+public:
+    SystemTrayIcon();
+    ~SystemTrayIcon() override;
+    void Add(TrayImage image, const QString& tip) override;
+    void Modify(TrayImage image, const QString& tip) override;
+    void Remove() override;
+    void ShowNotification(const QString& title, const QString& text) override;
+
+private:
+    QSystemTrayIcon* icon_;
+};
+
+// The icon of each tray image, drawn from the agent's own pictures.
+QIcon TrayImageIcon(TrayImage image);
