@@ -48,7 +48,7 @@ Database::Database(const QString& path, Mode mode) : path_(path) {
     }
     sqlite3_extended_result_codes(db_, 0);
     // Another instance saving at the same moment waits briefly instead of failing at once.
-    sqlite3_busy_timeout(db_, 2000);
+    sqlite3_busy_timeout(db_, 500);
 }
 
 Database::~Database() { sqlite3_close(db_); }
