@@ -1,0 +1,228 @@
+#include "commands/agent.h"
+#include "commands/programstarter.h"
+#include "support/fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace {
+
+class AgentTest : public ::testing::Test {
+protected:
+    RecordingHost host;
+    RecordingSpeech speech;
+    ScriptedKeyboard keyboard;
+    RecordingPrograms programs;
+    Agent agent{host, speech, keyboard, programs};
+
+    void Add(const QString& trigger, const QString& watch, const QString& type, const QString& value) {
+        agent.commands.append(KeyCommand{watch, trigger, watch, type, value});
+    }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i)
+            agent.timKeyWatch_Timer();
+    }
+};
+
+TEST_F(AgentTest, RunCommandDispatchesOnTheExactActionKind) {
+    agent.RunCommand({"", "", "", "Show Message", "hello"});
+    agent.RunCommand({"", "", "", "Say Message", "spoken"});
+    agent.RunCommand({"", "", "", "Execute Program", "/bin/true --flag"});
+    agent.RunCommand({"", "", "", "Send Key(s)", "ab"});
+    for (const char* ignored : {"Mouse Action", "show message", "Teleport", ""})
+        agent.RunCommand({"", "", "", ignored, "ignored"});
+    EXPECT_EQ(host.calls, QStringList{"message hello"});
+    EXPECT_EQ(speech.spoken, QStringList{"spoken"});
+    EXPECT_EQ(programs.started, QStringList{"/bin/true --flag"});
+    EXPECT_EQ(keyboard.events.size(), 4u);
+}
+
+TEST_F(AgentTest, AProgramThatCannotStartIsToldWithItsCommandLine) {
+    programs.failing << "nosuchprogram --x";
+    agent.RunCommand({"", "", "", "Execute Program", "nosuchprogram --x"});
+    ASSERT_EQ(host.calls.size(), 1);
+    EXPECT_TRUE(host.calls[0].startsWith("notify nosuchprogram --x")) << host.calls[0].toStdString();
+}
+
+TEST_F(AgentTest, UpdateVoiceHandsOverThePhrasesOfTheCurrentMode) {
+    Add("Voice Command", "open mail", "Send Key(s)", "");
+    Add("voice command", "other case", "Send Key(s)", "");
+    Add("Menu Item", "menu", "Send Key(s)", "");
+    Add("Voice Command", "close", "Send Key(s)", "");
+
+    agent.UpdateVoice();
+    EXPECT_EQ(speech.words, (QStringList{"open mail", "close"}));
+    EXPECT_EQ(host.image, TrayImage::Live);
+    EXPECT_EQ(host.tip, "Vorlix");
+
+    agent.settings.ListenCommand = "computer,hey you";
+    agent.UpdateVoice();
+    EXPECT_EQ(speech.words, (QStringList{"computer", "hey you"}));
+    EXPECT_EQ(host.image, TrayImage::Waiting);
+
+    // Blanks only still count as a listen phrase here.
+    agent.settings.ListenCommand = "   ";
+    agent.UpdateVoice();
+    EXPECT_EQ(speech.words, QStringList{"   "});
+
+    // With no phrase at all the recogniser keeps its list.
+    agent.settings.ListenCommand.clear();
+    agent.commands.reset();
+    speech.calls.clear();
+    agent.UpdateVoice();
+    EXPECT_TRUE(speech.calls.isEmpty());
+    EXPECT_EQ(host.image, TrayImage::Live);
+}
+
+TEST_F(AgentTest, TheRoadOfOneVoiceCommand) {
+    agent.settings.ListenCommand = "computer";
+    agent.settings.ListenTime = 5;
+    agent.settings.Response = "Command Understood";
+    agent.settings.ResponseListen = true;
+    agent.settings.ResponseCommand = true;
+    Add("Voice Command", "open mail", "Show Message", "mail opened");
+    agent.UpdateVoice();
+    EXPECT_EQ(speech.words, QStringList{"computer"});
+
+    // Only high confidence acts.
+    speech.Hear("computer", 0.9f);
+    agent.ZQSpeech_Recognized("computer", 0.0f);
+    EXPECT_EQ(agent.ListenMode, 0);
+
+    agent.ZQSpeech_Recognized("Computer", 1.0f);
+    EXPECT_EQ(agent.ListenMode, 1);
+    EXPECT_EQ(speech.words, QStringList{"open mail"});
+    EXPECT_EQ(host.image, TrayImage::Live);
+    EXPECT_EQ(speech.spoken, QStringList{"Command Understood"});
+
+    Ticks(3);
+    EXPECT_EQ(agent.ListenTicks, 3);
+    agent.ZQSpeech_Recognized("open mail", 1.0f);
+    EXPECT_TRUE(host.calls.contains("message mail opened"));
+    EXPECT_EQ(agent.ListenMode, 0);
+    EXPECT_EQ(speech.words, QStringList{"computer"});
+    EXPECT_EQ(host.image, TrayImage::Waiting);
+    EXPECT_EQ(speech.spoken.size(), 2);
+}
+
+TEST_F(AgentTest, ListenPhrasesSplitAtBareCommas) {
+    agent.settings.ListenCommand = "alpha, beta";
+    agent.settings.Response = "yes";
+    agent.settings.ResponseListen = true;
+    agent.ZQSpeech_Recognized("beta", 1.0f);
+    EXPECT_EQ(agent.ListenMode, 0) << "the second piece keeps its leading blank";
+    EXPECT_EQ(speech.spoken, QStringList{"yes"}) << "the answer is given all the same";
+    agent.ZQSpeech_Recognized(" beta", 1.0f);
+    EXPECT_EQ(agent.ListenMode, 1);
+}
+
+TEST_F(AgentTest, DuplicatePhrasesRunEveryMatchInListOrder) {
+    agent.settings.ListenCommand = "computer";
+    Add("Voice Command", "Open Mail", "Show Message", "first");
+    Add("Voice Command", "open mail", "Show Message", "second");
+    Add("VOICE COMMAND", "open mail", "Show Message", "third");
+    agent.ListenMode = 1;
+    agent.ZQSpeech_Recognized("OPEN MAIL", 1.0f);
+    QStringList messages = host.calls.filter("message");
+    EXPECT_EQ(messages, (QStringList{"message first", "message second", "message third"}));
+    EXPECT_EQ(speech.calls.filter("SetWords").size(), 3) << "the window closes after each";
+}
+
+TEST_F(AgentTest, WithoutAListenPhraseCommandsAreAlwaysLive) {
+    Add("Voice Command", "go", "Say Message", "going");
+    agent.ListenMode = 1;
+    agent.ZQSpeech_Recognized("go", 1.0f);
+    agent.ZQSpeech_Recognized("go", 1.0f);
+    EXPECT_EQ(speech.spoken, (QStringList{"going", "going"}));
+    EXPECT_EQ(agent.ListenMode, 1) << "left as it is";
+    Ticks(10);
+    EXPECT_EQ(agent.ListenTicks, 0) << "no window to count down";
+}
+
+TEST_F(AgentTest, TheListeningWindowClosesOnTheTickThatCompletesListenTime) {
+    agent.settings.ListenCommand = "computer";
+    agent.settings.ListenTime = 5;
+    agent.ZQSpeech_Recognized("computer", 1.0f);
+    Ticks(49);
+    EXPECT_EQ(agent.ListenMode, 1);
+    Ticks(1);
+    EXPECT_EQ(agent.ListenMode, 0);
+    EXPECT_EQ(host.image, TrayImage::Waiting);
+
+    for (qint32 endless : {0, -3}) {
+        agent.settings.ListenTime = endless;
+        agent.ZQSpeech_Recognized("computer", 1.0f);
+        Ticks(300);
+        EXPECT_EQ(agent.ListenMode, 1) << endless;
+        agent.ListenMode = 0;
+    }
+}
+
+TEST_F(AgentTest, HugeListenTimesNeverOverflow) {
+    agent.settings.ListenCommand = "computer";
+    for (qint32 huge : {std::numeric_limits<qint32>::max(), 214748365}) {
+        agent.settings.ListenTime = huge;
+        agent.ZQSpeech_Recognized("computer", 1.0f);
+        Ticks(1);
+        EXPECT_EQ(agent.ListenMode, 1) << huge;
+        // Skip ahead to just before the window's end: it still closes on time.
+        agent.ListenTicks = qint64(huge) * 10 - 1;
+        Ticks(1);
+        EXPECT_EQ(agent.ListenMode, 0) << huge;
+    }
+}
+
+TEST_F(AgentTest, TheListeningSwitchFollowsItsCaption) {
+    agent.settings.ListenCommand = "computer";
+    agent.UpdateVoice();
+    agent.mnuListening_Click();
+    EXPECT_FALSE(agent.isListening());
+    EXPECT_EQ(agent.listeningCaption(), "Start &Listening");
+    EXPECT_EQ(host.image, TrayImage::NotListening);
+    EXPECT_EQ(host.tip, "Not Listening");
+    EXPECT_FALSE(speech.active);
+
+    agent.mnuListening_Click();
+    EXPECT_EQ(agent.listeningCaption(), "Stop &Listening");
+    EXPECT_TRUE(speech.active);
+    EXPECT_EQ(host.image, TrayImage::Waiting);
+    EXPECT_TRUE(host.calls.contains("caption Start &Listening"));
+}
+
+TEST_F(AgentTest, MenuClicksRunEveryCommandWithThatCaption) {
+    Add("Menu Item", "Mail", "Show Message", "one");
+    Add("Menu Item", "mail", "Show Message", "other case");
+    Add("Voice Command", "Mail", "Show Message", "voice");
+    Add("Menu Item", "Mail", "Show Message", "two");
+    agent.RunMenuCommands("Menu Item", "Mail");
+    EXPECT_EQ(host.calls, (QStringList{"message one", "message two"}));
+}
+
+TEST(SplitCommandLine, QuotesGroupAndNothingElseIsSpecial) {
+    EXPECT_EQ(SplitCommandLine(R"(  prog  "a b"  c"d e"f "" $HOME;ls|x "say ""hi""" )"),
+              (QStringList{"prog", "a b", "cd ef", "", "$HOME;ls|x", "say \"hi\""}));
+    EXPECT_TRUE(SplitCommandLine("   ").isEmpty());
+}
+
+TEST(DetachedProgramStarter, StartsARealProgramAndExplainsOneThatIsMissing) {
+    QTemporaryDir dir;
+    const QString marker = dir.filePath("made by vorlix");
+    DetachedProgramStarter starter;
+    QString error;
+    ASSERT_TRUE(starter.Start(QStringLiteral("touch \"%1\"").arg(marker), &error)) << error.toStdString();
+    for (int i = 0; i < 100 && !QFile::exists(marker); ++i)
+        QThread::msleep(20);
+    EXPECT_TRUE(QFile::exists(marker));
+
+    EXPECT_FALSE(starter.Start("no-such-program-xyz --help", &error));
+    EXPECT_TRUE(error.contains("no-such-program-xyz")) << error.toStdString();
+    EXPECT_FALSE(starter.Start(dir.path(), &error));
+    EXPECT_TRUE(starter.Start("", &error)) << "an empty command line starts nothing";
+}
+
+} // namespace
