@@ -23,7 +23,7 @@ cleanup() {
     wait 2>/dev/null || true
     rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
 
 export DBUS_SESSION_BUS_ADDRESS=disabled:
 
@@ -60,4 +60,13 @@ if [ $want_audio = 1 ]; then
     fi
 fi
 
-"$@"
+# The command ends in its own time: an interrupt is passed on to it, and the desktop goes only after it.
+"$@" &
+child=$!
+trap 'kill -TERM $child 2>/dev/null || true' INT TERM HUP
+status=0
+while true; do
+    wait $child && status=0 || status=$?
+    kill -0 $child 2>/dev/null || break
+done
+exit $status

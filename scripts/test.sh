@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test inside a private virtual desktop (Xvfb, PulseAudio).
+#   test.sh [--sanitize]   (runs the suite on the AddressSanitizer + UBSan build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build
+[ "${1:-}" = "--sanitize" ] && build_dir=build-asan
+bash scripts/build.sh "$@"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# The tests share one display and one keyboard: run them one at a time.
+tests/support/with-desktop.sh ctest --test-dir "$build_dir" --output-on-failure --timeout 900
