@@ -120,6 +120,7 @@ void frmSystem::Form_Unload(bool interactive) {
     hide();
     ModifyTrayIcon(TrayImage::WindowIcon, TrayTip::ShuttingDown);
     SaveNow(interactive);
+    agent_->ReleaseSpeech();
     ZQSpeech.reset();
     services_.tray->Remove();
     emit unloaded();

@@ -22,7 +22,26 @@ QString TrimBlanks(const QString& text) {
 }
 
 Agent::Agent(AgentHost& host, SpeechEngine& speech, keys::Keyboard& keyboard, ProgramStarter& programs)
-    : host_(host), speech_(speech), keyboard_(keyboard), programs_(programs) {}
+    : host_(host), speech_(&speech), keyboard_(keyboard), programs_(programs) {}
+
+namespace {
+// Stands in for a released speech object, so that a handler still running during shutdown
+// (inside a message box, say) cannot reach a destroyed one.
+class SilentSpeech : public SpeechEngine {
+public:
+    void SetWords(const QString&, const QString&) override {}
+    bool StartListen(const QString&) override { return false; }
+    void StopListen(const QString&) override {}
+    void SetDevice(const QString&) override {}
+    QString GetDeviceList() override { return {}; }
+    void Speak(const QString&) override {}
+};
+} // namespace
+
+void Agent::ReleaseSpeech() {
+    static SilentSpeech silent;
+    speech_ = &silent;
+}
 
 void Agent::RunCommand(const KeyCommand& command) {
     const QString& type = command.Type;
@@ -38,7 +57,7 @@ void Agent::RunCommand(const KeyCommand& command) {
     } else if (type == Kind::ShowMessage) {
         host_.ShowMessage(command.Value);
     } else if (type == Kind::SayMessage) {
-        speech_.Speak(command.Value);
+        speech_->Speak(command.Value);
     }
 }
 
@@ -56,7 +75,7 @@ void Agent::UpdateVoice() {
     // With no phrases the recogniser keeps the list it had.
     if (!words.isEmpty()) {
         words.chop(1);
-        speech_.SetWords(RuleName, words);
+        speech_->SetWords(RuleName, words);
     }
 }
 
@@ -75,7 +94,7 @@ void Agent::ZQSpeech_Recognized(const QString& text, float confidence) {
             }
         }
         if (settings.ResponseListen && !TrimBlanks(settings.Response).isEmpty())
-            speech_.Speak(settings.Response);
+            speech_->Speak(settings.Response);
         return;
     }
     // Walk by index: an action (a message box) may let an edit change the list meanwhile.
@@ -90,19 +109,19 @@ void Agent::ZQSpeech_Recognized(const QString& text, float confidence) {
         }
     }
     if (settings.ResponseCommand && !TrimBlanks(settings.Response).isEmpty())
-        speech_.Speak(settings.Response);
+        speech_->Speak(settings.Response);
 }
 
 void Agent::mnuListening_Click() {
     if (listeningCaption_ != StopListeningCaption) {
         listeningCaption_ = StopListeningCaption;
         host_.SetListeningCaption(listeningCaption_);
-        speech_.StartListen(RuleName);
+        speech_->StartListen(RuleName);
         UpdateVoice();
     } else {
         listeningCaption_ = StartListeningCaption;
         host_.SetListeningCaption(listeningCaption_);
-        speech_.StopListen(RuleName);
+        speech_->StopListen(RuleName);
         host_.ModifyTrayIcon(TrayImage::NotListening, TrayTip::NotListening);
     }
 }

@@ -80,13 +80,15 @@ public:
             onEdited();
     }
 
-    SpeechEngine& speech() { return speech_; }
+    SpeechEngine& speech() { return *speech_; }
+    // The speech object is going away: from now on nothing is heard or said.
+    void ReleaseSpeech();
 
 private:
     void ListeningTimeoutStep();
 
     AgentHost& host_;
-    SpeechEngine& speech_;
+    SpeechEngine* speech_;
     keys::Keyboard& keyboard_;
     ProgramStarter& programs_;
     QString listeningCaption_ = StopListeningCaption;
