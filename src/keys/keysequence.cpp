@@ -290,6 +290,9 @@ std::int64_t CombinedCode(View text, Keyboard& keyboard) {
 
 std::int32_t ClampCode(std::int64_t code) { return std::int32_t(std::min(code, kHuge)); }
 
+// A control character that no key types has nothing to show: it is passed over.
+bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
 // One key of a chord: a code, or a character that no key of the layout types.
 struct Stroke {
     std::int64_t code;
@@ -302,7 +305,10 @@ std::vector<Stroke> ChordStrokes(View part, Keyboard& keyboard) {
         if (c == kInvalid)
             return;
         const KeyCode code = CodeOfChar(c, keyboard);
-        strokes.push_back(code == kNoKey ? Stroke{0, c} : Stroke{code, 0});
+        if (code != kNoKey)
+            strokes.push_back({code, 0});
+        else if (!IsControl(c))
+            strokes.push_back({0, c});
     };
     for (size_t i = 0; i < part.size();) {
         if (auto ph = PlaceholderAt(part, i)) {

@@ -176,3 +176,29 @@ TEST(IsKeyWatchHeld, SendOnlyNamesWorkInTheRemainder) {
     EXPECT_TRUE(Held("[ctrl][space]", {0x11, 0x20}));
     EXPECT_TRUE(Held("[alt][lclick]", {0x12, 0x01}));
 }
+
+TEST(BadInput, ControlCharactersWithoutAKeyAreSkipped) {
+    EXPECT_EQ(Sent(std::string("a\x01\tb\x7f", 5)), "+41 +09 +42 -41 -09 -42 flush");
+    EXPECT_EQ(Sent(std::string("\0", 1)), "");
+}
+
+TEST(BadInput, MegabytesOfBracketsAreReadInLinearTime) {
+    const size_t n = 1 << 19;
+    const std::string texts[] = {
+        std::string(n, '['),
+        std::string(n, ']'),
+        std::string(n, ';'),
+        "[#" + std::string(n, '9') + "]",
+        "[f" + std::string(n, '1') + "]",
+        [&] { std::string s; while (s.size() < n) s += "[ctrl][f"; return s; }(),
+        [&] { std::string s; while (s.size() < n) s += "[a;[[#]]&01"; return s; }(),
+    };
+    for (const std::string& text : texts) {
+        FakeKeyboard kb;
+        keys::SendKeySequence(text, kb);
+        kb.hold({0x11, 0xDB, 0xDD});
+        keys::IsKeyWatchHeld(text, kb.state, kb);
+        std::string copy = text;
+        EXPECT_GE(keys::KeyCodeOfText(copy, kb), 0);
+    }
+}
