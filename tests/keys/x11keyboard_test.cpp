@@ -56,6 +56,8 @@ TEST_F(X11KeyboardTest, AnotherProcessReceivesExactlyWhatWasTyped) {
               (Names{"semicolon", "bracketleft", "bracketright", "comma", "period", "minus", "equal", "apostrophe"}));
     EXPECT_EQ(typed("[f1];[f5];[f12];[enter];[tab];[esc];[back];a b", 10),
               (Names{"F1", "F5", "F12", "Return", "Tab", "Escape", "BackSpace", "a", "space", "b"}));
+    EXPECT_EQ(typed("Hello;ωxω", 8), (Names{"h", "e", "l", "l", "o", "Greek_omega", "x", "Greek_omega"}))
+        << "a key named twice in one chord is typed twice";
     EXPECT_EQ(typed("[left][up][right][down];[home];[end];[pgup];[pgdn];[del];[ins]", 10),
               (Names{"Left", "Up", "Right", "Down", "Home", "End", "Prior", "Next", "Delete", "Insert"}));
 }
@@ -99,6 +101,13 @@ TEST_F(X11KeyboardTest, KeysHeldElsewhereMakeTheWatchHeld) {
     key(f4, false);
     key(alt, false);
     EXPECT_FALSE(held("[alt][f4]"));
+
+    keys::PressKey(0x01, *keyboard);
+    keyboard->flush();
+    EXPECT_TRUE(keyboard->snapshot().isDown(0x01)) << "a mouse code is sent as a button";
+    keys::ReleaseKey(0x01, *keyboard);
+    keyboard->flush();
+    EXPECT_FALSE(keyboard->snapshot().isDown(0x01));
 
     XTestFakeButtonEvent(other, 3, True, CurrentTime);
     XSync(other, False);

@@ -100,8 +100,19 @@ void X11Keyboard::fakeKey(KeyCode code, bool down) {
         return;
     }
     ensureLayout();
-    if (const unsigned keycode = layout_.keycodeOf(code))
-        XTestFakeKeyEvent(display_, keycode, down, CurrentTime);
+    const unsigned keycode = layout_.keycodeOf(code);
+    if (!keycode)
+        return;
+    // The server drops a press of a key that is already down, yet a chord may name a key twice
+    // ("hello"): the key is let go and pressed again, as autorepeat does, and goes up with its last release.
+    int& presses = presses_[keycode];
+    if (down) {
+        if (presses++ > 0)
+            XTestFakeKeyEvent(display_, keycode, False, CurrentTime);
+        XTestFakeKeyEvent(display_, keycode, True, CurrentTime);
+    } else if (presses == 0 || --presses == 0) {
+        XTestFakeKeyEvent(display_, keycode, False, CurrentTime);
+    }
 }
 
 void X11Keyboard::press(KeyCode code) { fakeKey(code, true); }
@@ -178,7 +189,8 @@ void X11Keyboard::pressChar(char32_t ch) {
         XChangeKeyboardMapping(display_, int(*free), 2, syms, 1);
         lent = lent_.insert(lent_.end(), LentKey{*free, ch, 0});
     }
-    ++lent->held;
+    if (lent->held++ > 0)
+        XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
     XTestFakeKeyEvent(display_, lent->keycode, True, CurrentTime);
 }
 
@@ -186,8 +198,8 @@ void X11Keyboard::releaseChar(char32_t ch) {
     auto lent = std::find_if(lent_.begin(), lent_.end(), [&](const LentKey& k) { return k.ch == ch && k.held > 0; });
     if (lent == lent_.end())
         return;
-    --lent->held;
-    XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
+    if (--lent->held == 0)
+        XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
 }
 
 void X11Keyboard::returnSpareKeys() {

@@ -3,6 +3,7 @@
 #include "keys/keyboard.h"
 #include "keys/x11/x11layout.h"
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -67,6 +68,8 @@ private:
     bool layoutStale_ = true;
     X11Layout layout_;
     std::vector<LentKey> lent_;
+    // How often each keycode was pressed and not yet released by this keyboard.
+    std::array<int, 256> presses_{};
 };
 
 } // namespace keys
