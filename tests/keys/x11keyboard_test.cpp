@@ -153,4 +153,24 @@ TEST_F(X11KeyboardTest, CharacterCodesFollowTheLayoutInForce) {
     setLayout("us");
 }
 
+TEST_F(X11KeyboardTest, SwitchingTheLayoutGroupIsSeenAtTheNextTick) {
+    setLayout("-layout us,de");
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_TRUE(other);
+    const auto lockGroup = [&](unsigned group) {
+        XkbLockGroup(other, XkbUseCoreKbd, group);
+        XSync(other, False);
+        keyboard->snapshot();
+    };
+    EXPECT_EQ(keyboard->keyCodeOfChar(U'ß'), keys::kNoKey);
+    lockGroup(1);
+    EXPECT_NE(keyboard->keyCodeOfChar(U'ß'), keys::kNoKey);
+    EXPECT_EQ(keyboard->keycodeOf('Z'), 29u) << "the German Z sits where the US Y does";
+    lockGroup(0);
+    EXPECT_EQ(keyboard->keyCodeOfChar(U'ß'), keys::kNoKey);
+    EXPECT_EQ(keyboard->keycodeOf('Z'), 52u);
+    XCloseDisplay(other);
+    setLayout("us");
+}
+
 } // namespace
