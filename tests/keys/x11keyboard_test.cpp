@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 using namespace std::chrono_literals;
 using keys::testing::KeyProbe;
@@ -19,11 +20,22 @@ namespace {
 
 class X11KeyboardTest : public ::testing::Test {
 protected:
+    // One connection for the whole suite: Xvfb resets, and refuses connections for a moment, whenever
+    // its last client leaves.
+    static void SetUpTestSuite() {
+        for (int attempt = 0; attempt < 40 && std::getenv("DISPLAY") && !shared; ++attempt) {
+            shared = keys::X11Keyboard::open();
+            if (!shared)
+                std::this_thread::sleep_for(50ms);
+        }
+    }
+    static void TearDownTestSuite() { shared.reset(); }
+
     void SetUp() override {
         if (!std::getenv("DISPLAY"))
             GTEST_SKIP() << "DISPLAY is not set: run under tests/support/with-desktop.sh";
-        keyboard = keys::X11Keyboard::open();
-        ASSERT_TRUE(keyboard) << "cannot open the display";
+        ASSERT_TRUE(shared) << "cannot open the display";
+        keyboard = shared.get();
     }
 
     void setLayout(const char* layout) {
@@ -43,7 +55,8 @@ protected:
         return got;
     }
 
-    std::unique_ptr<keys::X11Keyboard> keyboard;
+    static inline std::unique_ptr<keys::X11Keyboard> shared;
+    keys::X11Keyboard* keyboard = nullptr;
 };
 
 using Names = std::vector<std::string>;
