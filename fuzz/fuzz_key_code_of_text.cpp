@@ -8,9 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     keys::fuzzing::CheckingKeyboard keyboard;
     std::string text(reinterpret_cast<const char*>(data), size);
-    if (keys::KeyCodeOfText(text, keyboard) < 0)
-        std::abort();
-    if (text.find("[[") != std::string::npos || text.find("]]") != std::string::npos)
-        std::abort();
+    if (keys::KeyCodeOfText(text, keyboard) < 0) std::abort();
+    if (text.find("[[") != std::string::npos || text.find("]]") != std::string::npos) std::abort();
     return 0;
 }

@@ -7,8 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     keys::fuzzing::CheckingKeyboard keyboard;
     const std::string_view watch(reinterpret_cast<const char*>(data), size);
-    if (keys::IsKeyWatchHeld(watch, keyboard.state, keyboard))
-        std::abort();
+    if (keys::IsKeyWatchHeld(watch, keyboard.state, keyboard)) std::abort();
     // The first bytes, read as a key state, give the matcher something to find.
     for (size_t i = 0; i < size && i < 32; ++i)
         for (int bit = 0; bit < 8; ++bit)

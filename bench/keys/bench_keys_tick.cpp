@@ -16,10 +16,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kWatches[] = {"[ctrl]y", "[alt][f4]", "x;[shift]z", "[ctrl][shift]s", "[f9]", "[#41]",
-                                "[ctrl]l",  "[esc]",     "[m_play]",   "[ctrl]y;[ctrl]x"};
+const char* const kWatches[] = {"[ctrl]y", "[alt][f4]", "x;[shift]z", "[ctrl][shift]s", "[f9]",
+                                "[#41]",   "[ctrl]l",   "[esc]",      "[m_play]",       "[ctrl]y;[ctrl]x"};
 
-double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double Micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 } // namespace
 

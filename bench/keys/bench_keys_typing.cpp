@@ -25,8 +25,7 @@ struct Run {
 // Types through `type` and waits until the probe window has all of `expected`.
 Run Measure(const std::function<void()>& type, const std::vector<std::string>& expected) {
     keys::testing::KeyProbe probe;
-    if (!probe.ready())
-        return {0, false};
+    if (!probe.ready()) return {0, false};
     const auto start = Clock::now();
     type();
     const std::vector<std::string> got = probe.read(expected.size(), 20s);

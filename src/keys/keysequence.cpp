@@ -64,7 +64,9 @@ Text Decode(std::string_view s) {
 }
 
 // Names and plain characters are compared in lower case; the back-end folds case beyond ASCII itself.
-char32_t LowerAscii(char32_t c) { return c >= U'A' && c <= U'Z' ? c + 32 : c; }
+char32_t LowerAscii(char32_t c) {
+    return c >= U'A' && c <= U'Z' ? c + 32 : c;
+}
 
 void LowerAscii(Text& text) {
     for (char32_t& c : text)
@@ -76,8 +78,7 @@ template <typename String>
 void ReplaceAll(String& text, typename String::const_pointer from, typename String::const_pointer to) {
     using V = std::basic_string_view<typename String::value_type>;
     const V f(from), t(to);
-    if (text.find(f) == String::npos)
-        return;
+    if (text.find(f) == String::npos) return;
     String out;
     out.reserve(text.size() + text.size() / 2);
     size_t start = 0;
@@ -101,8 +102,7 @@ Text RemoveAll(View text, View what) {
 
 std::vector<View> Split(View text, char32_t separator) {
     std::vector<View> parts;
-    if (text.empty())
-        return parts;
+    if (text.empty()) return parts;
     size_t start = 0;
     for (size_t hit; (hit = text.find(separator, start)) != View::npos; start = hit + 1)
         parts.push_back(text.substr(start, hit - start));
@@ -183,8 +183,7 @@ constexpr unsigned kRemainderColumns = kAll;
 
 std::optional<int> CodeOfName(View token, unsigned columns) {
     for (const KeyName& n : kNames)
-        if ((n.columns & columns) && n.name == token)
-            return n.code;
+        if ((n.columns & columns) && n.name == token) return n.code;
     return std::nullopt;
 }
 
@@ -202,8 +201,7 @@ std::int64_t LeadingNumber(View digits, int base) {
     std::int64_t n = 0;
     for (char32_t c : digits) {
         const int d = DigitValue(c, base);
-        if (d < 0)
-            break;
+        if (d < 0) break;
         n = std::min(kHuge, n * base + d);
     }
     return n;
@@ -211,53 +209,50 @@ std::int64_t LeadingNumber(View digits, int base) {
 
 // A whole decimal number, or nothing: "[fx]", "[f]" and "[f1.5]" name no key.
 std::optional<std::int64_t> WholeNumber(View digits) {
-    if (digits.empty())
-        return std::nullopt;
+    if (digits.empty()) return std::nullopt;
     std::int64_t n = 0;
     for (char32_t c : digits) {
         const int d = DigitValue(c, 10);
-        if (d < 0)
-            return std::nullopt;
+        if (d < 0) return std::nullopt;
         n = std::min(kHuge, n * 10 + d);
     }
     return n;
 }
 
-std::int64_t FunctionKeyCode(std::int64_t n) { return n < 24 ? 0x6F + n : n; }
+std::int64_t FunctionKeyCode(std::int64_t n) {
+    return n < 24 ? 0x6F + n : n;
+}
 
-bool StartsWith(View text, View prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(View text, View prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 // The number inside "[f..]" or "[#..]".
-View TokenNumber(View token) { return token.substr(2, token.size() - 3); }
+View TokenNumber(View token) {
+    return token.substr(2, token.size() - 3);
+}
 
 std::optional<std::int64_t> CodeOfToken(View token, unsigned columns, int codeBase) {
-    if (auto code = CodeOfName(token, columns))
-        return *code;
+    if (auto code = CodeOfName(token, columns)) return *code;
     if (StartsWith(token, U"[f")) {
-        if (auto n = WholeNumber(TokenNumber(token)))
-            return FunctionKeyCode(*n);
+        if (auto n = WholeNumber(TokenNumber(token))) return FunctionKeyCode(*n);
         return std::nullopt;
     }
-    if (StartsWith(token, U"[#"))
-        return LeadingNumber(TokenNumber(token), codeBase);
+    if (StartsWith(token, U"[#")) return LeadingNumber(TokenNumber(token), codeBase);
     return std::nullopt;
 }
 
 // "&012", "&013", "&014" stand for ";", "[", "]".
 std::optional<char32_t> PlaceholderAt(View text, size_t i) {
     const View unit = text.substr(i, 4);
-    if (unit == U"&012")
-        return U';';
-    if (unit == U"&013")
-        return U'[';
-    if (unit == U"&014")
-        return U']';
+    if (unit == U"&012") return U';';
+    if (unit == U"&013") return U'[';
+    if (unit == U"&014") return U']';
     return std::nullopt;
 }
 
 KeyCode CodeOfChar(char32_t c, Keyboard& keyboard) {
-    if (c == kInvalid)
-        return kNoKey;
+    if (c == kInvalid) return kNoKey;
     return keyboard.keyCodeOfChar(LowerAscii(c));
 }
 
@@ -269,16 +264,13 @@ std::int64_t CombinedCode(View text, Keyboard& keyboard) {
         if (c == U'[') {
             const size_t close = text.find(U']', i);
             // An unclosed "[" makes the rest an unlisted name.
-            if (close == View::npos)
-                break;
+            if (close == View::npos) break;
             Text token(text.substr(i, close - i + 1));
             LowerAscii(token);
-            if (auto k = CodeOfToken(token, kRemainderColumns, 16))
-                code |= *k;
+            if (auto k = CodeOfToken(token, kRemainderColumns, 16)) code |= *k;
             i = close + 1;
         } else if (c == U'&') {
-            if (auto ph = PlaceholderAt(text, i))
-                code |= CodeOfChar(*ph, keyboard);
+            if (auto ph = PlaceholderAt(text, i)) code |= CodeOfChar(*ph, keyboard);
             i += 4;
         } else {
             code |= CodeOfChar(c, keyboard);
@@ -288,10 +280,14 @@ std::int64_t CombinedCode(View text, Keyboard& keyboard) {
     return code;
 }
 
-std::int32_t ClampCode(std::int64_t code) { return std::int32_t(std::min(code, kHuge)); }
+std::int32_t ClampCode(std::int64_t code) {
+    return std::int32_t(std::min(code, kHuge));
+}
 
 // A control character that no key types has nothing to show: it is passed over.
-bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+bool IsControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
 
 // One key of a chord: a code, or a character that no key of the layout types.
 struct Stroke {
@@ -302,8 +298,7 @@ struct Stroke {
 std::vector<Stroke> ChordStrokes(View part, Keyboard& keyboard) {
     std::vector<Stroke> strokes;
     const auto addChar = [&](char32_t c) {
-        if (c == kInvalid)
-            return;
+        if (c == kInvalid) return;
         const KeyCode code = CodeOfChar(c, keyboard);
         if (code != kNoKey)
             strokes.push_back({code, 0});
@@ -316,12 +311,10 @@ std::vector<Stroke> ChordStrokes(View part, Keyboard& keyboard) {
             i += 4;
         } else if (part[i] == U'[') {
             const size_t close = part.find(U']', i);
-            if (close == View::npos)
-                break;
+            if (close == View::npos) break;
             // Codes outside one byte, and code 0, name no key and send nothing.
             const std::optional<std::int64_t> code = CodeOfToken(part.substr(i, close - i + 1), Send, 10);
-            if (code && *code > 0 && *code < 256)
-                strokes.push_back({*code, 0});
+            if (code && *code > 0 && *code < 256) strokes.push_back({*code, 0});
             i = close + 1;
         } else if (part[i] == U' ') {
             // A space is the space bar whatever the layout, as "[space]" is.
@@ -377,18 +370,15 @@ const WatchEntry kWatchTests[] = {
 // The first closed token starting with `prefix` ("[#" or "[f"); an unclosed one is no token.
 std::optional<View> TokenStarting(View text, View prefix) {
     const size_t at = text.find(prefix);
-    if (at == View::npos)
-        return std::nullopt;
+    if (at == View::npos) return std::nullopt;
     const size_t close = text.find(U']', at);
-    if (close == View::npos)
-        return std::nullopt;
+    if (close == View::npos) return std::nullopt;
     return text.substr(at, close - at + 1);
 }
 
 bool AlternativeHeld(View alternative, const KeyState& state, Keyboard& keyboard) {
     // An empty alternative names no key: a stray ";" must not make a command fire at every tick.
-    if (alternative.empty())
-        return false;
+    if (alternative.empty()) return false;
     Text lower(alternative);
     LowerAscii(lower);
 
@@ -404,21 +394,18 @@ bool AlternativeHeld(View alternative, const KeyState& state, Keyboard& keyboard
             tested = true;
             Text r = lower;
             for (View n : entry.names)
-                if (!n.empty())
-                    r = RemoveAll(r, n);
+                if (!n.empty()) r = RemoveAll(r, n);
             rest = std::move(r);
             break;
         }
         const std::optional<View> token = TokenStarting(lower, entry.names[0]);
-        if (!token)
-            continue;
+        if (!token) continue;
         if (entry.kind == WatchEntry::Code) {
             down = state.isDown(LeadingNumber(TokenNumber(*token), 16));
             tested = true;
         } else {
             const std::optional<std::int64_t> n = WholeNumber(TokenNumber(*token));
-            if (!n)
-                continue;
+            if (!n) continue;
             // "[f24]" and above test nothing here.
             if (*n < 24) {
                 down = state.isDown(FunctionKeyCode(*n));
@@ -428,22 +415,19 @@ bool AlternativeHeld(View alternative, const KeyState& state, Keyboard& keyboard
         rest = RemoveAll(lower, *token);
         break;
     }
-    if (!down)
-        return false;
+    if (!down) return false;
     Text remainder = rest ? std::move(*rest) : Text(alternative);
     ReplaceAll(remainder, U"[[", U"&013");
     ReplaceAll(remainder, U"]]", U"&014");
     // With nothing left, the alternative is held only if some key was actually tested: "[f30]" alone never is.
-    if (remainder.empty())
-        return tested;
+    if (remainder.empty()) return tested;
     return state.isDown(CombinedCode(remainder, keyboard));
 }
 
 } // namespace
 
 KeyCode KeyCodeOfChar(std::string_view text, Keyboard& keyboard) {
-    if (text.empty())
-        return 0;
+    if (text.empty()) return 0;
     size_t i = 0;
     return CodeOfChar(DecodeAt(text, i), keyboard);
 }
@@ -455,13 +439,11 @@ std::int32_t KeyCodeOfText(std::string& text, Keyboard& keyboard) {
 }
 
 void PressKey(std::int64_t code, Keyboard& keyboard) {
-    if (code > 0 && code < 256)
-        keyboard.press(KeyCode(code));
+    if (code > 0 && code < 256) keyboard.press(KeyCode(code));
 }
 
 void ReleaseKey(std::int64_t code, Keyboard& keyboard) {
-    if (code > 0 && code < 256)
-        keyboard.release(KeyCode(code));
+    if (code > 0 && code < 256) keyboard.release(KeyCode(code));
 }
 
 void SendKeySequence(std::string_view text, Keyboard& keyboard) {
@@ -480,8 +462,7 @@ void SendKeySequence(std::string_view text, Keyboard& keyboard) {
             s.unmapped ? keyboard.releaseChar(s.unmapped) : ReleaseKey(s.code, keyboard);
         sent = sent || !strokes.empty();
     }
-    if (sent)
-        keyboard.flush();
+    if (sent) keyboard.flush();
 }
 
 bool IsKeyWatchHeld(std::string_view watch, const KeyState& state, Keyboard& keyboard) {

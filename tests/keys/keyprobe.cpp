@@ -7,17 +7,14 @@
 
 int main() {
     Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return 1;
+    if (!display) return 1;
     const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 320, 120, 0, 0, 0xFFFFFF);
     XSelectInput(display, window, KeyPressMask | StructureNotifyMask | FocusChangeMask);
     XMapRaised(display, window);
     for (XEvent event;;) {
         XNextEvent(display, &event);
-        if (event.type == MapNotify)
-            XSetInputFocus(display, window, RevertToParent, CurrentTime);
-        if (event.type == FocusIn)
-            break;
+        if (event.type == MapNotify) XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        if (event.type == FocusIn) break;
     }
     std::printf("ready\n");
     std::fflush(stdout);

@@ -9,8 +9,7 @@ namespace keys::testing {
 
 KeyProbe::KeyProbe() {
     int fds[2];
-    if (pipe(fds) != 0)
-        return;
+    if (pipe(fds) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
         dup2(fds[1], STDOUT_FILENO);
@@ -30,8 +29,7 @@ KeyProbe::~KeyProbe() {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_ >= 0)
-        close(out_);
+    if (out_ >= 0) close(out_);
 }
 
 bool KeyProbe::readLine(std::string& line, std::chrono::steady_clock::time_point deadline) {
@@ -41,16 +39,14 @@ bool KeyProbe::readLine(std::string& line, std::chrono::steady_clock::time_point
             buffer_.erase(0, nl + 1);
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
         pollfd p{out_, POLLIN, 0};
-        if (poll(&p, 1, int(left.count())) <= 0)
-            return false;
+        if (poll(&p, 1, int(left.count())) <= 0) return false;
         char chunk[4096];
         const ssize_t n = ::read(out_, chunk, sizeof chunk);
-        if (n <= 0)
-            return false;
+        if (n <= 0) return false;
         buffer_.append(chunk, size_t(n));
     }
 }

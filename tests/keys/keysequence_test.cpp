@@ -190,8 +190,18 @@ TEST(BadInput, MegabytesOfBracketsAreReadInLinearTime) {
         std::string(n, ';'),
         "[#" + std::string(n, '9') + "]",
         "[f" + std::string(n, '1') + "]",
-        [&] { std::string s; while (s.size() < n) s += "[ctrl][f"; return s; }(),
-        [&] { std::string s; while (s.size() < n) s += "[a;[[#]]&01"; return s; }(),
+        [&] {
+            std::string s;
+            while (s.size() < n)
+                s += "[ctrl][f";
+            return s;
+        }(),
+        [&] {
+            std::string s;
+            while (s.size() < n)
+                s += "[a;[[#]]&01";
+            return s;
+        }(),
     };
     for (const std::string& text : texts) {
         FakeKeyboard kb;

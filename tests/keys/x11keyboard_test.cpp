@@ -25,15 +25,13 @@ protected:
     static void SetUpTestSuite() {
         for (int attempt = 0; attempt < 40 && std::getenv("DISPLAY") && !shared; ++attempt) {
             shared = keys::X11Keyboard::open();
-            if (!shared)
-                std::this_thread::sleep_for(50ms);
+            if (!shared) std::this_thread::sleep_for(50ms);
         }
     }
     static void TearDownTestSuite() { shared.reset(); }
 
     void SetUp() override {
-        if (!std::getenv("DISPLAY"))
-            GTEST_SKIP() << "DISPLAY is not set: run under tests/support/with-desktop.sh";
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "DISPLAY is not set: run under tests/support/with-desktop.sh";
         ASSERT_TRUE(shared) << "cannot open the display";
         keyboard = shared.get();
     }

@@ -21,10 +21,14 @@ constexpr auto kRemapSettleTime = std::chrono::milliseconds(40);
 
 unsigned ButtonOf(KeyCode code) {
     switch (code) {
-    case 0x01: return 1;
-    case 0x04: return 2;
-    case 0x02: return 3;
-    default: return 0;
+    case 0x01:
+        return 1;
+    case 0x04:
+        return 2;
+    case 0x02:
+        return 3;
+    default:
+        return 0;
     }
 }
 
@@ -32,8 +36,7 @@ unsigned ButtonOf(KeyCode code) {
 
 std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName) {
     Display* display = XOpenDisplay(displayName);
-    if (!display)
-        return nullptr;
+    if (!display) return nullptr;
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(display, true));
 }
 
@@ -53,26 +56,21 @@ X11Keyboard::X11Keyboard(Display* display, bool owned)
         const unsigned long events = XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbStateNotifyMask;
         XkbSelectEvents(display_, XkbUseCoreKbd, events, events);
         // Of the state, only a switch of layout group matters; modifiers change at every key.
-        XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask,
-                              XkbGroupStateMask);
+        XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask, XkbGroupStateMask);
     }
 }
 
 X11Keyboard::~X11Keyboard() {
     returnSpareKeys();
-    if (xkb_)
-        xkb_context_unref(xkb_);
-    if (owned_)
-        XCloseDisplay(display_);
+    if (xkb_) xkb_context_unref(xkb_);
+    if (owned_) XCloseDisplay(display_);
 }
 
 void X11Keyboard::ensureLayout() {
-    if (!layoutStale_ || xkbDevice_ < 0 || !xkb_)
-        return;
+    if (!layoutStale_ || xkbDevice_ < 0 || !xkb_) return;
     layoutStale_ = false;
     xkb_keymap* keymap = xkb_x11_keymap_new_from_device(xkb_, xcb_, xkbDevice_, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keymap)
-        return;
+    if (!keymap) return;
     if (xkb_state* state = xkb_x11_state_new_from_device(keymap, xcb_, xkbDevice_)) {
         layout_ = X11Layout(keymap, xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE));
         xkb_state_unref(state);
@@ -81,43 +79,42 @@ void X11Keyboard::ensureLayout() {
 }
 
 void X11Keyboard::readLayoutEvents() {
-    if (!owned_)
-        return;
+    if (!owned_) return;
     // Only events already received: reading them costs no round trip.
     while (XEventsQueued(display_, QueuedAfterReading) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
-        if (event.type == MappingNotify || (xkbEventBase_ >= 0 && event.type == xkbEventBase_))
-            layoutStale_ = true;
+        if (event.type == MappingNotify || (xkbEventBase_ >= 0 && event.type == xkbEventBase_)) layoutStale_ = true;
     }
 }
 
 void X11Keyboard::fakeKey(KeyCode code, bool down) {
-    if (!hasXTest_)
-        return;
+    if (!hasXTest_) return;
     if (const unsigned button = ButtonOf(code)) {
         XTestFakeButtonEvent(display_, button, down, CurrentTime);
         return;
     }
     ensureLayout();
     const unsigned keycode = layout_.keycodeOf(code);
-    if (!keycode)
-        return;
+    if (!keycode) return;
     // The server drops a press of a key that is already down, yet a chord may name a key twice
     // ("hello"): the key is let go and pressed again, as autorepeat does, and goes up with its last release.
     int& presses = presses_[keycode];
     if (down) {
-        if (presses++ > 0)
-            XTestFakeKeyEvent(display_, keycode, False, CurrentTime);
+        if (presses++ > 0) XTestFakeKeyEvent(display_, keycode, False, CurrentTime);
         XTestFakeKeyEvent(display_, keycode, True, CurrentTime);
     } else if (presses == 0 || --presses == 0) {
         XTestFakeKeyEvent(display_, keycode, False, CurrentTime);
     }
 }
 
-void X11Keyboard::press(KeyCode code) { fakeKey(code, true); }
+void X11Keyboard::press(KeyCode code) {
+    fakeKey(code, true);
+}
 
-void X11Keyboard::release(KeyCode code) { fakeKey(code, false); }
+void X11Keyboard::release(KeyCode code) {
+    fakeKey(code, false);
+}
 
 void X11Keyboard::flush() {
     // A sync, not a flush: another client asking for the key state right after must see these keys.
@@ -137,8 +134,7 @@ KeyState X11Keyboard::snapshot() {
     KeyState state;
     if (keymap) {
         for (const auto& [code, keycode] : layout_.stateKeys())
-            if (keymap->keys[keycode / 8] & (1u << (keycode % 8)))
-                state.down.set(code);
+            if (keymap->keys[keycode / 8] & (1u << (keycode % 8))) state.down.set(code);
     }
     if (pointer) {
         state.down.set(0x01, pointer->mask & XCB_BUTTON_MASK_1);
@@ -162,11 +158,9 @@ unsigned X11Keyboard::keycodeOf(KeyCode code) {
 
 void X11Keyboard::pressChar(char32_t ch) {
     // Control characters have no business on a borrowed key.
-    if (!hasXTest_ || ch < 0x20 || (ch >= 0x7F && ch < 0xA0))
-        return;
+    if (!hasXTest_ || ch < 0x20 || (ch >= 0x7F && ch < 0xA0)) return;
     const xkb_keysym_t sym = xkb_utf32_to_keysym(ch);
-    if (sym == XKB_KEY_NoSymbol)
-        return;
+    if (sym == XKB_KEY_NoSymbol) return;
     ensureLayout();
     auto lent = std::find_if(lent_.begin(), lent_.end(), [&](const LentKey& k) { return k.ch == ch; });
     if (lent == lent_.end()) {
@@ -177,34 +171,28 @@ void X11Keyboard::pressChar(char32_t ch) {
         auto free = std::find_if(spare.begin(), spare.end(), isFree);
         if (free == spare.end()) {
             // Every spare key is lent: take them all back first, unless one is still held in this chord.
-            if (std::any_of(lent_.begin(), lent_.end(), [](const LentKey& k) { return k.held > 0; }))
-                return;
+            if (std::any_of(lent_.begin(), lent_.end(), [](const LentKey& k) { return k.held > 0; })) return;
             returnSpareKeys();
             free = spare.begin();
-            if (free == spare.end())
-                return;
+            if (free == spare.end()) return;
         }
         // The same symbol on both levels, or Shift held by the user would change its case.
         KeySym syms[2] = {sym, sym};
         XChangeKeyboardMapping(display_, int(*free), 2, syms, 1);
         lent = lent_.insert(lent_.end(), LentKey{*free, ch, 0});
     }
-    if (lent->held++ > 0)
-        XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
+    if (lent->held++ > 0) XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
     XTestFakeKeyEvent(display_, lent->keycode, True, CurrentTime);
 }
 
 void X11Keyboard::releaseChar(char32_t ch) {
     auto lent = std::find_if(lent_.begin(), lent_.end(), [&](const LentKey& k) { return k.ch == ch && k.held > 0; });
-    if (lent == lent_.end())
-        return;
-    if (--lent->held == 0)
-        XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
+    if (lent == lent_.end()) return;
+    if (--lent->held == 0) XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
 }
 
 void X11Keyboard::returnSpareKeys() {
-    if (lent_.empty())
-        return;
+    if (lent_.empty()) return;
     XSync(display_, False);
     std::this_thread::sleep_for(kRemapSettleTime);
     for (const LentKey& k : lent_) {
