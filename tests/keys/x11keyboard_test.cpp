@@ -53,6 +53,30 @@ protected:
         return got;
     }
 
+    // Every Latin-1 character that some key of the layout types gets a code whose key carries it.
+    void expectEveryCharacterRoundTrips(const char* layout) {
+        Display* display = keyboard->display();
+        const auto carries = [&](unsigned keycode, char32_t ch) {
+            for (int level = 0; level < 4; ++level)
+                if (XkbKeycodeToKeysym(display, KeyCode(keycode), 0, level) == KeySym(ch)) return true;
+            return false;
+        };
+        for (char32_t ch = 0x21; ch <= 0xFF; ++ch) {
+            if (ch >= 0x7F && ch < 0xA0) continue;
+            bool typed = false;
+            for (unsigned keycode = 8; keycode < 256 && !typed; ++keycode)
+                typed = carries(keycode, ch);
+            const keys::KeyCode code = keyboard->keyCodeOfChar(ch);
+            if (!typed) {
+                EXPECT_EQ(code, keys::kNoKey) << layout << " U+" << std::hex << unsigned(ch);
+                continue;
+            }
+            ASSERT_NE(code, keys::kNoKey) << layout << " U+" << std::hex << unsigned(ch);
+            EXPECT_TRUE(carries(keyboard->keycodeOf(code), ch))
+                << layout << " U+" << std::hex << unsigned(ch) << " code " << unsigned(code);
+        }
+    }
+
     static inline std::unique_ptr<keys::X11Keyboard> shared;
     keys::X11Keyboard* keyboard = nullptr;
 };
@@ -140,6 +164,7 @@ TEST_F(X11KeyboardTest, CharacterCodesFollowTheLayoutInForce) {
     EXPECT_EQ(keyboard->keyCodeOfChar(U'&'), 0x37);
     EXPECT_EQ(keyboard->keyCodeOfChar(U' '), 0x20);
     EXPECT_EQ(keyboard->keyCodeOfChar(U'z'), 0x5A);
+    expectEveryCharacterRoundTrips("us");
 
     setLayout("de");
     EXPECT_EQ(keyboard->keyCodeOfChar(U'z'), 0x5A) << "letters keep their codes on a German layout";
@@ -147,20 +172,13 @@ TEST_F(X11KeyboardTest, CharacterCodesFollowTheLayoutInForce) {
     EXPECT_EQ(keyboard->keyCodeOfChar(U'+'), 0xBB);
     EXPECT_EQ(keyboard->keyCodeOfChar(U'-'), 0xBD);
     EXPECT_EQ(keyboard->keyCodeOfChar(U'@'), 0x51) << "AltGr+Q: the key, shift state dropped";
-    Display* display = keyboard->display();
-    // Every character the German layout types maps to a code that is sent as a key carrying it.
-    for (char32_t ch : std::u32string(U"abcdefghijklmnopqrstuvwxyz0123456789+-,.#<ßäöü")) {
-        const keys::KeyCode code = keyboard->keyCodeOfChar(ch);
-        ASSERT_NE(code, keys::kNoKey) << "U+" << std::hex << unsigned(ch);
-        const unsigned keycode = keyboard->keycodeOf(code);
-        bool carries = false;
-        for (int level = 0; level < 4 && !carries; ++level) {
-            const KeySym sym = XkbKeycodeToKeysym(display, KeyCode(keycode), 0, level);
-            carries = sym == KeySym(ch);
-        }
-        EXPECT_TRUE(carries) << "U+" << std::hex << unsigned(ch) << " code " << unsigned(code);
-    }
+    expectEveryCharacterRoundTrips("de");
     EXPECT_EQ(typed("y;z;[shift]7", 4), (Names{"y", "z", "Shift_L", "slash"}));
+
+    setLayout("fr");
+    EXPECT_EQ(keyboard->keyCodeOfChar(U'a'), 0x41) << "letters keep their codes on a French layout";
+    EXPECT_EQ(keyboard->keycodeOf('A'), 24u);
+    expectEveryCharacterRoundTrips("fr");
     setLayout("us");
 }
 
