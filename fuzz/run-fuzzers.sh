@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang in their own build directory and runs each one for a bounded time.
-#   fuzz/run-fuzzers.sh [SECONDS_PER_TARGET]   (default 30)
+#   fuzz/run-fuzzers.sh [--merge] [SECONDS_PER_TARGET]   (default 30)
 # Exits non-zero when a target crashes, leaks or hangs; the failing input is left in BUILD/fuzz-artifacts/.
-# New inputs the fuzzers find go to a scratch directory: the corpus in the repository only seeds them.
+# New inputs the fuzzers find go to a scratch directory: the corpus in the repository only seeds them,
+# unless --merge adds those that reach new code to it.
 set -euo pipefail
 
+merge=0
+[ "${1:-}" = "--merge" ] && { merge=1; shift; }
 seconds=${1:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORLIX_FUZZ_BUILD:-$root/build-fuzz}
@@ -29,6 +32,10 @@ for target in "${targets[@]}"; do
         tail -n 40 "$scratch/$target.log" >&2
         echo "$target failed (exit $status); the input is in $build/fuzz-artifacts/" >&2
         exit "$status"
+    fi
+    if [ $merge = 1 ]; then
+        "$build/fuzz/$target" -merge=1 -max_len=65536 "$root/fuzz/corpus/$target" "$scratch/$target" \
+            >"$scratch/$target.merge.log" 2>&1
     fi
 done
 echo "all fuzz targets ran ${seconds}s each without a failure"
