@@ -28,7 +28,7 @@ trap cleanup EXIT
 export DBUS_SESSION_BUS_ADDRESS=disabled:
 
 if [ $want_x = 1 ]; then
-    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$work/display" >"$work/xvfb.log" 2>&1 &
+    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp -noreset 9>"$work/display" >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
     [ -s "$work/display" ] || { echo "with-desktop: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }

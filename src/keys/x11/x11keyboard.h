@@ -1,0 +1,75 @@
+#pragma once
+
+#include "keys/keyboard.h"
+#include "keys/x11/x11layout.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+typedef struct _XDisplay Display;
+struct xcb_connection_t;
+struct xkb_context;
+
+namespace keys {
+
+// The keyboard of an X11 desktop: XTest types, XQueryKeymap and the pointer state read the keys,
+// libxkbcommon tells which layout is in force.
+class X11Keyboard final : public Keyboard {
+public:
+    // Opens a connection of its own, on which it also sees layout changes; null when there is no display.
+    static std::unique_ptr<X11Keyboard> open(const char* displayName = nullptr);
+
+    // Works on a connection owned by someone else. Its events belong to that owner, so layout
+    // changes are not seen here: call layoutChanged() when the owner sees one.
+    explicit X11Keyboard(Display* display);
+    ~X11Keyboard() override;
+    X11Keyboard(const X11Keyboard&) = delete;
+    X11Keyboard& operator=(const X11Keyboard&) = delete;
+
+    void press(KeyCode code) override;
+    void release(KeyCode code) override;
+    void flush() override;
+    KeyState snapshot() override;
+    KeyCode keyCodeOfChar(char32_t ch) override;
+    void pressChar(char32_t ch) override;
+    void releaseChar(char32_t ch) override;
+
+    // Re-reads the keymap and layout before the next key is sent or looked up.
+    void layoutChanged() { layoutStale_ = true; }
+
+    // The X keycode that a virtual key is sent as, 0 when none.
+    unsigned keycodeOf(KeyCode code);
+
+    Display* display() const { return display_; }
+
+private:
+    X11Keyboard(Display* display, bool owned);
+    void fakeKey(KeyCode code, bool down);
+    void readLayoutEvents();
+    void ensureLayout();
+    void returnSpareKeys();
+
+    // A spare key lent to a character for the current sequence.
+    struct LentKey {
+        unsigned keycode;
+        char32_t ch;
+        int held;
+    };
+
+    Display* display_;
+    bool owned_;
+    xcb_connection_t* xcb_;
+    unsigned long root_;
+    bool hasXTest_ = false;
+    int xkbDevice_ = -1;
+    int xkbEventBase_ = -1;
+    xkb_context* xkb_ = nullptr;
+    bool layoutStale_ = true;
+    X11Layout layout_;
+    std::vector<LentKey> lent_;
+    // How often each keycode was pressed and not yet released by this keyboard.
+    std::array<int, 256> presses_{};
+};
+
+} // namespace keys

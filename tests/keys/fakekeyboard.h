@@ -1,0 +1,63 @@
+#pragma once
+
+#include "keys/keyboard.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace keys::testing {
+
+// A US English keyboard that records what it is asked to type: "+41" is a key-down of 0x41, "-41" its
+// key-up, "+U3C9" a character without a key (ω), "flush" the end of a sequence.
+class FakeKeyboard : public Keyboard {
+public:
+    std::vector<std::string> events;
+    KeyState state;
+
+    void press(KeyCode code) override { events.push_back("+" + hex(code)); }
+    void release(KeyCode code) override { events.push_back("-" + hex(code)); }
+    void flush() override { events.push_back("flush"); }
+    KeyState snapshot() override { return state; }
+    void pressChar(char32_t ch) override { events.push_back("+U" + hex(ch)); }
+    void releaseChar(char32_t ch) override { events.push_back("-U" + hex(ch)); }
+
+    KeyCode keyCodeOfChar(char32_t ch) override {
+        if ((ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z')) return KeyCode(U'A' + (ch | 0x20) - U'a');
+        if (ch >= U'0' && ch <= U'9') return KeyCode(ch);
+        static const std::u32string shiftedDigits = U")!@#$%^&*(";
+        if (auto i = shiftedDigits.find(ch); i != std::u32string::npos) return KeyCode(U'0' + i);
+        static const struct {
+            std::u32string_view chars;
+            KeyCode code;
+        } punctuation[] = {
+            {U" ", 0x20},  {U"\t", 0x09}, {U"\r\n", 0x0D}, {U";:", 0xBA}, {U"=+", 0xBB},  {U",<", 0xBC}, {U"-_", 0xBD},
+            {U".>", 0xBE}, {U"/?", 0xBF}, {U"`~", 0xC0},   {U"[{", 0xDB}, {U"\\|", 0xDC}, {U"]}", 0xDD}, {U"'\"", 0xDE},
+        };
+        for (const auto& p : punctuation)
+            if (p.chars.find(ch) != std::u32string_view::npos) return p.code;
+        return kNoKey;
+    }
+
+    void hold(std::initializer_list<int> codes) {
+        for (int c : codes)
+            state.down.set(size_t(c));
+    }
+
+    // The recorded events, space separated, for compact expectations.
+    std::string log() const {
+        std::string out;
+        for (const std::string& e : events)
+            out += (out.empty() ? "" : " ") + e;
+        return out;
+    }
+
+private:
+    static std::string hex(unsigned v) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%02X", v);
+        return buf;
+    }
+};
+
+} // namespace keys::testing

@@ -1,0 +1,34 @@
+// A window of its own process that takes the keyboard focus and prints each key press it receives as
+// the keysym name the layout gives it, one a line: the far end of the typing tests and benchmark.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdio>
+
+int main() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 1;
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 320, 120, 0, 0, 0xFFFFFF);
+    XSelectInput(display, window, KeyPressMask | StructureNotifyMask | FocusChangeMask);
+    XMapRaised(display, window);
+    for (XEvent event;;) {
+        XNextEvent(display, &event);
+        if (event.type == MapNotify) XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        if (event.type == FocusIn) break;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (XEvent event;;) {
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+        } else if (event.type == KeyPress) {
+            char text[32];
+            KeySym keysym = NoSymbol;
+            XLookupString(&event.xkey, text, sizeof text, &keysym, nullptr);
+            const char* name = XKeysymToString(keysym);
+            std::printf("%s\n", name ? name : "?");
+            std::fflush(stdout);
+        }
+    }
+}
