@@ -2,21 +2,24 @@
 #include "app/shutdownsignals.h"
 #include "commands/programstarter.h"
 #include "keys/keyboard.h"
+#include "keys/x11/x11keyboard.h"
 #include "speech/speechengine.h"
 #include "store/settingsstore.h"
 
 #include <QApplication>
 #include <QSessionManager>
 
+#include <cstdio>
+
 namespace {
-// Interim back-ends until the real keyboard and speech engine are wired in.
-class IdleKeyboard : public keys::Keyboard {
+// Stands in when no X display can be opened for keys: hot keys and typing are then unavailable.
+class NoKeyboard : public keys::Keyboard {
 public:
     void press(keys::KeyCode) override {}
     void release(keys::KeyCode) override {}
     void flush() override {}
     keys::KeyState snapshot() override { return {}; }
-    keys::KeyCode keyCodeOfChar(char32_t) override { return 0xFF; }
+    keys::KeyCode keyCodeOfChar(char32_t) override { return keys::kNoKey; }
 };
 class IdleSpeech : public SpeechEngine {
 public:
@@ -39,11 +42,15 @@ int main(int argc, char** argv) {
     // The agent lives in the tray: hiding its only window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    IdleKeyboard keyboard;
+    std::unique_ptr<keys::Keyboard> keyboard = keys::X11Keyboard::open();
+    if (!keyboard) {
+        std::fprintf(stderr, "vorlix: no X11 display for the keyboard; key watches and typed keys are off\n");
+        keyboard = std::make_unique<NoKeyboard>();
+    }
     DetachedProgramStarter programs;
     FormServices services;
     services.directory = AppPath();
-    services.keyboard = &keyboard;
+    services.keyboard = keyboard.get();
     services.programs = &programs;
     services.createSpeech = [] { return std::make_unique<IdleSpeech>(); };
     services.tray = std::make_unique<SystemTrayIcon>();

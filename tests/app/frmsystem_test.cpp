@@ -33,7 +33,7 @@ class FrmSystemTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
-    ScriptedKeyboard keyboard;
+    keys::testing::FakeKeyboard keyboard;
     RecordingPrograms programs;
     RecordingSpeech* speech = nullptr;
     bool speechReleased = false;

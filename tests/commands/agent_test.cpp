@@ -16,7 +16,7 @@ class AgentTest : public ::testing::Test {
 protected:
     RecordingHost host;
     RecordingSpeech speech;
-    ScriptedKeyboard keyboard;
+    keys::testing::FakeKeyboard keyboard;
     RecordingPrograms programs;
     Agent agent{host, speech, keyboard, programs};
 
@@ -39,7 +39,7 @@ TEST_F(AgentTest, RunCommandDispatchesOnTheExactActionKind) {
     EXPECT_EQ(host.calls, QStringList{"message hello"});
     EXPECT_EQ(speech.spoken, QStringList{"spoken"});
     EXPECT_EQ(programs.started, QStringList{"/bin/true --flag"});
-    EXPECT_EQ(keyboard.events.size(), 4u);
+    EXPECT_EQ(keyboard.log(), "+41 +42 -41 -42 flush");
 }
 
 TEST_F(AgentTest, AProgramThatCannotStartIsToldWithItsCommandLine) {
@@ -201,6 +201,48 @@ TEST_F(AgentTest, MenuClicksRunEveryCommandWithThatCaption) {
     Add("Menu Item", "Mail", "Show Message", "two");
     agent.RunMenuCommands("Menu Item", "Mail");
     EXPECT_EQ(host.calls, (QStringList{"message one", "message two"}));
+}
+
+TEST_F(AgentTest, EachTickAnswersTheHotKeyTheTimeoutAndEveryHeldWatch) {
+    Add("Key Watch", "[ctrl]y", "Send Key(s)", "a");
+    Add("key watch", "[ctrl]y", "Send Key(s)", "b");
+    Add("Key Watch", "x;[ctrl]y", "Send Key(s)", "c");
+    Add("Key Watch", "[ctrl]l", "Say Message", "also on the hot key");
+    Add("Key Watch", "y;", "Send Key(s)", "d");
+
+    Ticks(3);
+    EXPECT_EQ(keyboard.log(), "") << "nothing held, nothing fires; a stray ';' never counts as held";
+
+    keyboard.hold({0x11});
+    Ticks(1);
+    EXPECT_EQ(keyboard.log(), "") << "Ctrl alone is not Ctrl+Y";
+
+    keyboard.hold({0x11, 0x59});
+    Ticks(2);
+    // No edge detection: every tick fires again, in list order, and "key watch" in other case never.
+    EXPECT_EQ(keyboard.log(), "+41 -41 flush +43 -43 flush +44 -44 flush +41 -41 flush +43 -43 flush +44 -44 flush");
+
+    keyboard.state = {};
+    keyboard.events.clear();
+    keyboard.hold({0x11, 0x4C});
+    Ticks(3);
+    EXPECT_EQ(host.calls.filter("caption").size(), 3) << "held across three ticks, the switch turns three times";
+    EXPECT_FALSE(agent.isListening());
+    EXPECT_EQ(speech.spoken.size(), 3) << "a watch on [ctrl]l fires in the same ticks";
+}
+
+TEST_F(AgentTest, TheTickClosesTheWindowBeforeItPollsTheWatches) {
+    agent.settings.ListenCommand = "computer";
+    agent.settings.ListenTime = 1;
+    Add("Key Watch", "[f5]", "Say Message", "");
+    Add("Voice Command", "go", "Say Message", "");
+    agent.ZQSpeech_Recognized("computer", 1.0f);
+    keyboard.hold({0x74});
+    speech.calls.clear();
+    Ticks(10);
+    EXPECT_EQ(agent.ListenMode, 0);
+    EXPECT_EQ(speech.calls.filter("SetWords"), QStringList{"SetWords computer"});
+    EXPECT_EQ(speech.spoken.size(), 10);
 }
 
 TEST(SplitCommandLine, QuotesGroupAndNothingElseIsSpecial) {

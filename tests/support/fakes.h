@@ -1,7 +1,7 @@
 #pragma once
 
 #include "commands/agent.h"
-#include "keys/keyboard.h"
+#include "keys/fakekeyboard.h"
 #include "speech/speechengine.h"
 
 #include <QObject>
@@ -64,42 +64,6 @@ public:
 
 signals:
     void Recognized(const QString& Text, float Confidence);
-};
-
-// A keyboard whose held keys a test sets, recording what was typed; characters map as on a US layout.
-class ScriptedKeyboard : public keys::Keyboard {
-public:
-    keys::KeyState held;
-    std::vector<std::pair<bool, int>> events;  // (down, code)
-    int snapshots = 0;
-
-    void press(keys::KeyCode code) override { events.emplace_back(true, code); }
-    void release(keys::KeyCode code) override { events.emplace_back(false, code); }
-    void flush() override {}
-    keys::KeyState snapshot() override {
-        ++snapshots;
-        return held;
-    }
-    keys::KeyCode keyCodeOfChar(char32_t ch) override {
-        if (ch >= U'a' && ch <= U'z')
-            return keys::KeyCode(ch - U'a' + 0x41);
-        if (ch >= U'A' && ch <= U'Z')
-            return keys::KeyCode(ch - U'A' + 0x41);
-        if (ch >= U'0' && ch <= U'9')
-            return keys::KeyCode(ch);
-        switch (ch) {
-        case U' ': return 0x20;
-        case U';': return 0xBA;
-        case U'[': return 0xDB;
-        case U']': return 0xDD;
-        default: return 0xFF;
-        }
-    }
-    void Hold(std::initializer_list<int> codes) {
-        held = {};
-        for (int c : codes)
-            held.down.set(size_t(c));
-    }
 };
 
 // Records command lines instead of starting programs; lines listed in `failing` fail.
