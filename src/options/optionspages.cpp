@@ -19,8 +19,10 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QTabBar>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -72,7 +74,8 @@ QString Indexed(const char* name, int index) { return QStringLiteral("%1(%2)").a
 
 OptionsPages::OptionsPages(Agent& agent, std::function<void()> updateMenus, QWidget* parent)
     : QWidget(parent), agent_(agent), updateMenus_(std::move(updateMenus)) {
-    setFont(DialogFont());
+    dialogFont_ = ChooseDialogFont();
+    setFont(dialogFont_);
     const Twips tw(this);
 
     tabOptions = new TabStrip(this);
@@ -91,13 +94,38 @@ OptionsPages::OptionsPages(Agent& agent, std::function<void()> updateMenus, QWid
     tabOptions_Click();
 }
 
-QFont OptionsPages::DialogFont() {
+QFont OptionsPages::ChooseDialogFont() const {
     const QString classic = QStringLiteral("MS Sans Serif");
-    QFont font = QFontDatabase::families().contains(classic, Qt::CaseInsensitive)
-                     ? QFont(classic)
-                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    // The pages were laid out for 8-point text; a larger dialog font would not fit the fields.
-    font.setPointSize(8);
+    if (QFontDatabase::families().contains(classic, Qt::CaseInsensitive))
+        return QFont(classic, 8);
+
+    // The widest texts of the pages and the widths in twips that the layout gives them.
+    const Twips tw(this);
+    const std::pair<QString, int> labels[] = {
+        {QStringLiteral("Command Response :"), tw.x(1695)},
+        {QStringLiteral("Listen Command :"), tw.x(1455)},
+        {QStringLiteral("Command Value : "), tw.x(1455)},
+    };
+    const std::pair<QString, int> checkBoxes[] = {
+        {QStringLiteral("Say with Listen"), tw.x(1455)},
+        {QStringLiteral("Say with Command"), tw.x(1935)},
+    };
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    QCheckBox probe;
+    for (qreal points = 8; points > 6; points -= 0.25) {
+        font.setPointSizeF(points);
+        probe.setFont(font);
+        const QFontMetricsF metrics(font);
+        const bool labelsFit = std::all_of(std::begin(labels), std::end(labels), [&](const auto& fit) {
+            return metrics.horizontalAdvance(fit.first) <= fit.second;
+        });
+        const bool boxesFit = std::all_of(std::begin(checkBoxes), std::end(checkBoxes), [&](const auto& fit) {
+            probe.setText(fit.first);
+            return probe.sizeHint().width() <= fit.second;
+        });
+        if (labelsFit && boxesFit)
+            break;
+    }
     return font;
 }
 
@@ -196,7 +224,8 @@ void OptionsPages::BuildCommandsPage() {
     txtKeyInfo->setObjectName(QStringLiteral("txtKeyInfo"));
     txtKeyInfo->setGeometry(tw.rect(120, 2760, 4095, 1455));
     txtKeyInfo->setReadOnly(true);
-    txtKeyInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtKeyInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtKeyInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The text box shows lines; the CR of each CR LF line end would show as a stray character.
     txtKeyInfo->setPlainText(QString(KeyInfoText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 
@@ -228,10 +257,11 @@ void OptionsPages::BuildAboutPage() {
     icon.setDevicePixelRatio(ratio);
     imgIcon->setPixmap(icon);
 
-    auto boldFont = [](qreal points) {
-        QFont font = DialogFont();
+    // The About texts keep their sizes in proportion to the 8 points of the other pages.
+    auto boldFont = [this](qreal points) {
+        QFont font = dialogFont_;
         font.setBold(true);
-        font.setPointSizeF(points);
+        font.setPointSizeF(points * dialogFont_.pointSizeF() / 8);
         return font;
     };
     lblTitle = MakeLabel(picAbout, QStringLiteral("lblTitle"), QString(), tw.rect(1680, 240, 3885, 480));

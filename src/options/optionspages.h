@@ -60,8 +60,9 @@ public:
     // The command that Edit mode works on, as the double-click loaded it; 0 in Add mode.
     int editedSlot() const { return editSlot_; }
 
-    // "MS Sans Serif" where the system has it, the platform's dialog typeface otherwise, at 8 points.
-    static QFont DialogFont();
+    // "MS Sans Serif" at 8 points where the system has it. Otherwise the platform's dialog typeface,
+    // at 8 points or as much smaller as it takes for the page texts to fit the places laid out for them.
+    QFont DialogFont() const { return dialogFont_; }
     QSize sizeHint() const override;
 
     TabStrip* tabOptions;
@@ -100,6 +101,7 @@ public:
     QLabel* lblDescription;
 
 private:
+    QFont ChooseDialogFont() const;
     void BuildVoicePage();
     void BuildCommandsPage();
     void BuildAboutPage();
@@ -112,4 +114,5 @@ private:
     std::function<void()> updateMenus_;
     MessageSink messageSink_;
     int editSlot_ = 0;
+    QFont dialogFont_;
 };

@@ -509,8 +509,20 @@ private slots:
         QCOMPARE(f.pages.txtListenCom->text(), QStringLiteral("Vorlix"));
         QCOMPARE(f.pages.txtResponse->text(), QStringLiteral("Command Understood"));
         QCOMPARE(f.pages.txtStartup->text(), QStringLiteral("Welcome to Vorlix"));
-        QCOMPARE(f.pages.lblTitle->font().pointSizeF(), 13.5);
+        QCOMPARE(f.pages.lblTitle->font().pointSizeF(), 13.5 * f.pages.DialogFont().pointSizeF() / 8);
         QVERIFY(f.pages.lblDescription->font().bold() && f.pages.lblDescription->wordWrap());
+    }
+
+    void textsFitTheirPlaces() {
+        Fixture f;
+        QVERIFY(f.pages.DialogFont().pointSizeF() <= 8);
+        QList<QLabel*> labels(f.pages.Label2.begin(), f.pages.Label2.end());
+        for (QLabel* label : f.pages.lblKeyField)
+            labels.append(label);
+        for (QLabel* label : labels)
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(), qPrintable(label->text()));
+        for (QCheckBox* box : f.pages.chkResponse)
+            QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
     }
 
     void twipsFollowTheScreenDpi() {
