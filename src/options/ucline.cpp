@@ -38,7 +38,8 @@ void ucLine::setCaptionFont(const QFont& UseFont) {
 }
 
 int ucLine::darkLineY() const { return Twips(this).y(120); }
-int ucLine::lightLineY() const { return Twips(this).y(130); }
+// At low DPI 10 twips may round to no distance at all; the etched look needs two rows.
+int ucLine::lightLineY() const { return qMax(darkLineY() + 1, Twips(this).y(130)); }
 
 void ucLine::resizeEvent(QResizeEvent*) { LayoutControl(); }
 
@@ -48,8 +49,8 @@ void ucLine::LayoutControl() {
 }
 
 void ucLine::paintEvent(QPaintEvent*) {
+    // One logical pixel each, so the light line never covers the dark one at any DPI.
     QPainter painter(this);
-    const int thickness = qMax(1, Twips(this).y(15));
-    painter.fillRect(0, darkLineY(), width(), thickness, palette().color(QPalette::Dark));
-    painter.fillRect(0, lightLineY(), width(), thickness, palette().color(QPalette::Light));
+    painter.fillRect(0, darkLineY(), width(), 1, palette().color(QPalette::Dark));
+    painter.fillRect(0, lightLineY(), width(), 1, palette().color(QPalette::Light));
 }
