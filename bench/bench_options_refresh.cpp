@@ -11,8 +11,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
     constexpr int kCommands = 10000;
@@ -33,8 +32,7 @@ int main(int argc, char** argv) {
         for (int run = 0; run < 20; ++run) {
             timer.restart();
             pages.RefreshCommandEditor();
-            if (shown)
-                QApplication::processEvents();
+            if (shown) QApplication::processEvents();
             runs.push_back(timer.nsecsElapsed() / 1e6);
         }
         std::sort(runs.begin(), runs.end());

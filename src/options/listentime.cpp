@@ -21,8 +21,7 @@ public:
     }
     bool atDigit() const { return peek() >= u'0' && peek() <= u'9'; }
     bool take(QChar upper) {
-        if (peek().toUpper() != upper)
-            return false;
+        if (peek().toUpper() != upper) return false;
         next();
         return true;
     }
@@ -57,10 +56,8 @@ double ReadRadix(Reader& in, int radix) {
 double ReadNumber(const QString& text) {
     Reader in(text);
     if (in.take(u'&')) {
-        if (in.take(u'H'))
-            return ReadRadix(in, 16);
-        if (in.take(u'O'))
-            return ReadRadix(in, 8);
+        if (in.take(u'H')) return ReadRadix(in, 16);
+        if (in.take(u'O')) return ReadRadix(in, 8);
         return 0;
     }
     // The pieces are gathered into a plain decimal literal and converted in the C locale, which
@@ -77,8 +74,7 @@ double ReadNumber(const QString& text) {
         for (; in.atDigit(); in.next())
             literal += char(in.peek().unicode());
     }
-    if (literal.find_first_of("0123456789") == std::string::npos)
-        return 0;
+    if (literal.find_first_of("0123456789") == std::string::npos) return 0;
     if (in.peek().toUpper() == u'E' || in.peek().toUpper() == u'D') {
         in.next();
         std::string exponent = "e";
@@ -89,8 +85,7 @@ double ReadNumber(const QString& text) {
         const size_t signLength = exponent.size();
         for (; in.atDigit(); in.next())
             exponent += char(in.peek().unicode());
-        if (exponent.size() > signLength)
-            literal += exponent;
+        if (exponent.size() > signLength) literal += exponent;
     }
     std::istringstream stream(literal);
     stream.imbue(std::locale::classic());
@@ -102,7 +97,6 @@ double ReadNumber(const QString& text) {
 
 qint32 ReadListenTime(const QString& text) {
     const double rounded = std::nearbyint(ReadNumber(text));
-    if (std::isnan(rounded))
-        return 0;
+    if (std::isnan(rounded)) return 0;
     return qint32(std::clamp(rounded, double(-kListenTimeBound), double(kListenTimeBound)));
 }

@@ -68,7 +68,9 @@ QWidget* MakePage(QWidget* parent, const QString& name, const QSize& size) {
     return page;
 }
 
-QString Indexed(const char* name, int index) { return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index); }
+QString Indexed(const char* name, int index) {
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
 
 } // namespace
 
@@ -96,8 +98,7 @@ OptionsPages::OptionsPages(Agent& agent, std::function<void()> updateMenus, QWid
 
 QFont OptionsPages::ChooseDialogFont() const {
     const QString classic = QStringLiteral("MS Sans Serif");
-    if (QFontDatabase::families().contains(classic, Qt::CaseInsensitive))
-        return QFont(classic, 8);
+    if (QFontDatabase::families().contains(classic, Qt::CaseInsensitive)) return QFont(classic, 8);
 
     // The widest texts of the pages and the widths in twips that the layout gives them.
     const Twips tw(this);
@@ -123,13 +124,14 @@ QFont OptionsPages::ChooseDialogFont() const {
             probe.setText(fit.first);
             return probe.sizeHint().width() <= fit.second;
         });
-        if (labelsFit && boxesFit)
-            break;
+        if (labelsFit && boxesFit) break;
     }
     return font;
 }
 
-QSize OptionsPages::sizeHint() const { return tabOptions->geometry().size(); }
+QSize OptionsPages::sizeHint() const {
+    return tabOptions->geometry().size();
+}
 
 void OptionsPages::BuildVoicePage() {
     const Twips tw(this);
@@ -143,17 +145,24 @@ void OptionsPages::BuildVoicePage() {
     };
 
     divider(0, 120);
-    Label2[0] = MakeLabel(page, Indexed("Label2", 0), QStringLiteral("Input Device :"), tw.rect(480, 360, 1215, 255), right);
+    Label2[0] =
+        MakeLabel(page, Indexed("Label2", 0), QStringLiteral("Input Device :"), tw.rect(480, 360, 1215, 255), right);
     cmbInputDev = MakeList(page, QStringLiteral("cmbInputDev"), tw.rect(1800, 360, 4695, 315));
     divider(1, 720);
-    Label2[1] = MakeLabel(page, Indexed("Label2", 1), QStringLiteral("Listen Command :"), tw.rect(240, 960, 1455, 255), right);
-    txtListenCom = MakeTextBox(page, QStringLiteral("txtListenCom"), QStringLiteral("Vorlix"), tw.rect(1800, 960, 4695, 285));
-    Label2[2] = MakeLabel(page, Indexed("Label2", 2), QStringLiteral("Listen Timeout :"), tw.rect(240, 1320, 1455, 255), right);
-    txtListenTime = MakeTextBox(page, QStringLiteral("txtListenTime"), QStringLiteral("5"), tw.rect(1800, 1320, 495, 285));
+    Label2[1] =
+        MakeLabel(page, Indexed("Label2", 1), QStringLiteral("Listen Command :"), tw.rect(240, 960, 1455, 255), right);
+    txtListenCom =
+        MakeTextBox(page, QStringLiteral("txtListenCom"), QStringLiteral("Vorlix"), tw.rect(1800, 960, 4695, 285));
+    Label2[2] =
+        MakeLabel(page, Indexed("Label2", 2), QStringLiteral("Listen Timeout :"), tw.rect(240, 1320, 1455, 255), right);
+    txtListenTime =
+        MakeTextBox(page, QStringLiteral("txtListenTime"), QStringLiteral("5"), tw.rect(1800, 1320, 495, 285));
     Label3 = MakeLabel(page, QStringLiteral("Label3"), QStringLiteral("secs."), tw.rect(2400, 1320, 495, 255));
     divider(2, 1560);
-    Label2[3] = MakeLabel(page, Indexed("Label2", 3), QStringLiteral("Command Response :"), tw.rect(0, 1800, 1695, 255), right);
-    txtResponse = MakeTextBox(page, QStringLiteral("txtResponse"), QStringLiteral("Command Understood"), tw.rect(1800, 1800, 4695, 285));
+    Label2[3] =
+        MakeLabel(page, Indexed("Label2", 3), QStringLiteral("Command Response :"), tw.rect(0, 1800, 1695, 255), right);
+    txtResponse = MakeTextBox(page, QStringLiteral("txtResponse"), QStringLiteral("Command Understood"),
+                              tw.rect(1800, 1800, 4695, 285));
     const QStringList checkCaptions = {QStringLiteral("Say with Listen"), QStringLiteral("Say with Command")};
     const QRect checkPlaces[] = {tw.rect(1800, 2160, 1455, 255), tw.rect(3360, 2160, 1935, 255)};
     for (int index = 0; index < 2; ++index) {
@@ -163,8 +172,10 @@ void OptionsPages::BuildVoicePage() {
         connect(chkResponse[index], &QCheckBox::toggled, this, [this, index] { chkResponse_Click(index); });
     }
     divider(3, 2520);
-    Label2[4] = MakeLabel(page, Indexed("Label2", 4), QStringLiteral("Startup Phrase :"), tw.rect(0, 2760, 1695, 255), right);
-    txtStartup = MakeTextBox(page, QStringLiteral("txtStartup"), QStringLiteral("Welcome to Vorlix"), tw.rect(1800, 2760, 4695, 285));
+    Label2[4] =
+        MakeLabel(page, Indexed("Label2", 4), QStringLiteral("Startup Phrase :"), tw.rect(0, 2760, 1695, 255), right);
+    txtStartup = MakeTextBox(page, QStringLiteral("txtStartup"), QStringLiteral("Welcome to Vorlix"),
+                             tw.rect(1800, 2760, 4695, 285));
 
     connect(cmbInputDev, &QComboBox::activated, this, &OptionsPages::cmbInputDev_Click);
     // Each box's change runs its lost-focus handling, so a setting follows the text at every keystroke.
@@ -268,10 +279,10 @@ void OptionsPages::BuildAboutPage() {
     lblTitle->setFont(boldFont(13.5));
     lblVersion = MakeLabel(picAbout, QStringLiteral("lblVersion"), QString(), tw.rect(1680, 600, 3885, 345));
     lblVersion->setFont(boldFont(12));
-    lblDescription = MakeLabel(
-        picAbout, QStringLiteral("lblDescription"),
-        QStringLiteral("Vorlix allows you to use voice to interact and start programs on your PC."),
-        tw.rect(1680, 2040, 4365, 570), Qt::AlignLeft | Qt::AlignTop);
+    lblDescription =
+        MakeLabel(picAbout, QStringLiteral("lblDescription"),
+                  QStringLiteral("Vorlix allows you to use voice to interact and start programs on your PC."),
+                  tw.rect(1680, 2040, 4365, 570), Qt::AlignLeft | Qt::AlignTop);
     lblDescription->setFont(boldFont(9.75));
     lblDescription->setWordWrap(true);
 }
@@ -322,15 +333,12 @@ void OptionsPages::InitOptions() {
     }
 
     txtListenCom->setText(agent_.settings.ListenCommand);
-    if (agent_.settings.ListenTime == 0)
-        Store(agent_.settings.ListenTime, qint32(5));
+    if (agent_.settings.ListenTime == 0) Store(agent_.settings.ListenTime, qint32(5));
     txtListenTime->setText(QString::number(agent_.settings.ListenTime));
     txtResponse->setText(agent_.settings.Response);
     txtStartup->setText(agent_.settings.StartupText);
-    if (agent_.settings.ResponseListen)
-        chkResponse[0]->setChecked(true);
-    if (agent_.settings.ResponseCommand)
-        chkResponse[1]->setChecked(true);
+    if (agent_.settings.ResponseListen) chkResponse[0]->setChecked(true);
+    if (agent_.settings.ResponseCommand) chkResponse[1]->setChecked(true);
 }
 
 void OptionsPages::tabOptions_Click() {
@@ -349,8 +357,7 @@ void OptionsPages::tabOptions_Click() {
 }
 
 template <typename T> void OptionsPages::Store(T& setting, const T& value) {
-    if (setting == value)
-        return;
+    if (setting == value) return;
     setting = value;
     agent_.NotifyEdited();
 }
@@ -363,8 +370,7 @@ void OptionsPages::chkResponse_Click(int Index) {
 }
 
 void OptionsPages::cmbInputDev_Click() {
-    if (cmbInputDev->currentIndex() < 0)
-        return;
+    if (cmbInputDev->currentIndex() < 0) return;
     const QString entry = cmbInputDev->currentText();
     Store(agent_.settings.DeviceName, entry == NoDevice ? QString() : entry);
     UpdateDevice();
@@ -386,11 +392,17 @@ void OptionsPages::txtListenCom_LostFocus() {
     agent_.UpdateVoice();
 }
 
-void OptionsPages::txtListenTime_LostFocus() { Store(agent_.settings.ListenTime, ReadListenTime(txtListenTime->text())); }
+void OptionsPages::txtListenTime_LostFocus() {
+    Store(agent_.settings.ListenTime, ReadListenTime(txtListenTime->text()));
+}
 
-void OptionsPages::txtResponse_LostFocus() { Store(agent_.settings.Response, TrimBlanks(txtResponse->text())); }
+void OptionsPages::txtResponse_LostFocus() {
+    Store(agent_.settings.Response, TrimBlanks(txtResponse->text()));
+}
 
-void OptionsPages::txtStartup_LostFocus() { Store(agent_.settings.StartupText, TrimBlanks(txtStartup->text())); }
+void OptionsPages::txtStartup_LostFocus() {
+    Store(agent_.settings.StartupText, TrimBlanks(txtStartup->text()));
+}
 
 void OptionsPages::RefreshCommandEditor() {
     QStringList names;
@@ -405,15 +417,12 @@ void OptionsPages::RefreshCommandEditor() {
     txtKeyWatch->clear();
     txtKeyName->setEnabled(true);
     cmdKeyDelCom->setEnabled(false);
-    if (cmbKeyType->count() > 0)
-        cmbKeyType->setCurrentIndex(0);
-    if (cmbKeyCom->count() > 0)
-        cmbKeyCom->setCurrentIndex(0);
+    if (cmbKeyType->count() > 0) cmbKeyType->setCurrentIndex(0);
+    if (cmbKeyCom->count() > 0) cmbKeyCom->setCurrentIndex(0);
     fraEditCommand->setTitle(AddCaption);
     editSlot_ = 0;
 
-    if (updateMenus_)
-        updateMenus_();
+    if (updateMenus_) updateMenus_();
     agent_.UpdateVoice();
 }
 
@@ -424,19 +433,16 @@ int OptionsPages::SelectedEntry() const {
 
 void OptionsPages::lstKCommands_DblClick() {
     const int entry = SelectedEntry();
-    if (entry < 0)
-        return;
+    if (entry < 0) return;
     const KeyCommand& command = agent_.commands[entry + 1];
     txtKeyCom->setText(command.Value);
     txtKeyName->setText(command.Name);
     txtKeyWatch->setText(command.Watch);
     // A kind the list does not offer leaves the list at its previous choice.
     for (int index = 0; index < cmbKeyCom->count(); ++index)
-        if (cmbKeyCom->itemText(index) == command.Type)
-            cmbKeyCom->setCurrentIndex(index);
+        if (cmbKeyCom->itemText(index) == command.Type) cmbKeyCom->setCurrentIndex(index);
     for (int index = 0; index < cmbKeyType->count(); ++index)
-        if (cmbKeyType->itemText(index) == command.ActionType)
-            cmbKeyType->setCurrentIndex(index);
+        if (cmbKeyType->itemText(index) == command.ActionType) cmbKeyType->setCurrentIndex(index);
 
     txtKeyName->setEnabled(false);
     cmdKeyDelCom->setEnabled(true);
@@ -477,8 +483,7 @@ void OptionsPages::cmdKeySave_Click() {
         FillCommand(command);
         agent_.commands.append(command);
     } else {
-        if (editSlot_ < 1 || editSlot_ > agent_.commands.count())
-            return;
+        if (editSlot_ < 1 || editSlot_ > agent_.commands.count()) return;
         FillCommand(agent_.commands[editSlot_]);
         fraEditCommand->setTitle(AddCaption);
     }
@@ -487,8 +492,7 @@ void OptionsPages::cmdKeySave_Click() {
 }
 
 void OptionsPages::cmdKeyDelCom_Click() {
-    if (editSlot_ < 1 || editSlot_ > agent_.commands.count())
-        return;
+    if (editSlot_ < 1 || editSlot_ > agent_.commands.count()) return;
     agent_.commands.remove(editSlot_);
     RefreshCommandEditor();
     agent_.NotifyEdited();

@@ -18,12 +18,13 @@ void TabStrip::addTab(const QString& caption) {
 }
 
 void TabStrip::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-        tabs_->resize(tabs_->sizeHint());
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) tabs_->resize(tabs_->sizeHint());
     QWidget::changeEvent(event);
 }
 
-QString TabStrip::SelectedCaption() const { return tabs_->tabText(tabs_->currentIndex()); }
+QString TabStrip::SelectedCaption() const {
+    return tabs_->tabText(tabs_->currentIndex());
+}
 
 void TabStrip::paintEvent(QPaintEvent*) {
     QStyleOptionTabWidgetFrame frame;

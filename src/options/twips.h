@@ -13,9 +13,7 @@ public:
 
     int x(int twips) const { return int(std::lround(twips * dpiX_ / 1440.0)); }
     int y(int twips) const { return int(std::lround(twips * dpiY_ / 1440.0)); }
-    QRect rect(int left, int top, int width, int height) const {
-        return QRect(x(left), y(top), x(width), y(height));
-    }
+    QRect rect(int left, int top, int width, int height) const { return QRect(x(left), y(top), x(width), y(height)); }
 
 private:
     double dpiX_;

@@ -37,11 +37,17 @@ void ucLine::setCaptionFont(const QFont& UseFont) {
     Label1->setFont(font);
 }
 
-int ucLine::darkLineY() const { return Twips(this).y(120); }
+int ucLine::darkLineY() const {
+    return Twips(this).y(120);
+}
 // At low DPI 10 twips may round to no distance at all; the etched look needs two rows.
-int ucLine::lightLineY() const { return qMax(darkLineY() + 1, Twips(this).y(130)); }
+int ucLine::lightLineY() const {
+    return qMax(darkLineY() + 1, Twips(this).y(130));
+}
 
-void ucLine::resizeEvent(QResizeEvent*) { LayoutControl(); }
+void ucLine::resizeEvent(QResizeEvent*) {
+    LayoutControl();
+}
 
 void ucLine::LayoutControl() {
     Label1->adjustSize();

@@ -64,7 +64,9 @@ struct FakeAgent {
     Agent agent{host, speech, keyboard, programs};
     int edits = 0;
 
-    FakeAgent() { agent.onEdited = [this] { ++edits; }; }
+    FakeAgent() {
+        agent.onEdited = [this] { ++edits; };
+    }
 };
 
 inline KeyCommand MakeCommand(const QString& name, const QString& trigger = Kind::VoiceCommand,

@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
     window.setFixedSize(pages.sizeHint());
     pages.InitOptions();
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return 1;
+    if (!QTest::qWaitForWindowExposed(&window)) return 1;
 
     const char* files[] = {"voice-setup.png", "commands.png", "about.png"};
     for (int tab = 0; tab < 3; ++tab) {
@@ -52,8 +51,7 @@ int main(int argc, char** argv) {
         }
         QTest::qWait(200);
         const QString path = out.filePath(QString::fromLatin1(files[tab]));
-        if (!window.grab().save(path))
-            return 1;
+        if (!window.grab().save(path)) return 1;
         std::printf("%s\n", qPrintable(path));
     }
     return 0;

@@ -1,4 +1,5 @@
 #include "fakes.h"
+#include "options/keyinfotext.h"
 #include "options/listentime.h"
 #include "options/optionspages.h"
 #include "options/tabstrip.h"
@@ -91,7 +92,8 @@ private slots:
         f.init();
         QCOMPARE(f.listed(), f.names());
         QCOMPARE(Entries(f.pages.cmbKeyType), QStringList({"Key Watch", "Menu Item", "Voice Command"}));
-        QCOMPARE(Entries(f.pages.cmbKeyCom), QStringList({"Send Key(s)", "Execute Program", "Show Message", "Say Message"}));
+        QCOMPARE(Entries(f.pages.cmbKeyCom),
+                 QStringList({"Send Key(s)", "Execute Program", "Show Message", "Say Message"}));
         QVERIFY(!f.pages.cmbKeyType->isEditable() && !f.pages.cmbKeyCom->isEditable());
         QCOMPARE(f.pages.cmbKeyType->currentText(), QStringLiteral("Key Watch"));
         QCOMPARE(f.pages.cmbKeyCom->currentText(), QStringLiteral("Send Key(s)"));
@@ -101,8 +103,18 @@ private slots:
         QVERIFY(f.menuRebuilds >= 1);
         QVERIFY(f.fake.speech.setWordsCalls > f.wordsAtLastRebuild);
         QVERIFY(f.pages.txtKeyInfo->isReadOnly());
-        QVERIFY(f.pages.txtKeyInfo->toPlainText().contains(QStringLiteral("numbers besure to enclose the key's name \n")));
+        QVERIFY(
+            f.pages.txtKeyInfo->toPlainText().contains(QStringLiteral("numbers besure to enclose the key's name \n")));
         QVERIFY(f.pages.txtKeyInfo->toPlainText().contains(QStringLiteral("\n\t[ctrl]y;[ctrl]x\n")));
+    }
+
+    void helpTextIsKeptVerbatim() {
+        QVERIFY(KeyInfoText.startsWith(QStringLiteral("Format for \"Key Watch\" and \"Send Key(s)\" :\r\n\r\n")));
+        QVERIFY(KeyInfoText.endsWith(QStringLiteral("To use \"]\" key then use \"]]\"\r\n")));
+        QCOMPARE(KeyInfoText.count(QStringLiteral("\r\n")), 59);
+        QCOMPARE(KeyInfoText.count(QStringLiteral(" \r\n")), 3);
+        QCOMPARE(KeyInfoText.count(QLatin1Char('\n')), KeyInfoText.count(QStringLiteral("\r\n")));
+        QVERIFY(KeyInfoText.contains(QStringLiteral("\r\n\t[ctrl]y;[ctrl]x\r\n")));
     }
 
     void addStoresTrimmedFieldsAndTakesEffect() {
@@ -117,7 +129,8 @@ private slots:
         QTest::mouseClick(f.pages.cmdKeySave, Qt::LeftButton);
 
         QCOMPARE(f.fake.agent.commands.count(), 4);
-        QCOMPARE(f.fake.agent.commands[4], (KeyCommand{"Close Tab \t", "Voice Command", "close tab", "Send Key(s)", "[ctrl]w"}));
+        QCOMPARE(f.fake.agent.commands[4],
+                 (KeyCommand{"Close Tab \t", "Voice Command", "close tab", "Send Key(s)", "[ctrl]w"}));
         QCOMPARE(f.listed().last(), QStringLiteral("Close Tab \t"));
         QVERIFY(f.messages.isEmpty());
         QCOMPARE(f.fake.edits, 1);
@@ -202,7 +215,8 @@ private slots:
         f.pages.cmbKeyCom->setCurrentIndex(3);
         f.pages.cmdKeySave_Click();
 
-        QCOMPARE(f.fake.agent.commands[1], (KeyCommand{"Mail", "Voice Command", "read mail", "Say Message", "[ctrl]m"}));
+        QCOMPARE(f.fake.agent.commands[1],
+                 (KeyCommand{"Mail", "Voice Command", "read mail", "Say Message", "[ctrl]m"}));
         QCOMPARE(f.fake.agent.commands[3], ThreeCommands[2]);
         QCOMPARE(f.fake.edits, 1);
         QCOMPARE(f.fake.speech.words, QStringLiteral("read mail"));
@@ -296,8 +310,7 @@ private slots:
         QTimer closer;
         connect(&closer, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
+            if (!box) return;
             seen = QStringLiteral("%1|%2|%3|%4")
                        .arg(box->windowTitle(), box->text())
                        .arg(box->icon() == QMessageBox::Information)
@@ -468,8 +481,7 @@ private slots:
         auto shown = [&] {
             QStringList names;
             for (QWidget* page : {f.pages.picVoice, f.pages.picKeyboard, f.pages.picAbout})
-                if (!page->isHidden())
-                    names.append(page->objectName());
+                if (!page->isHidden()) names.append(page->objectName());
             return names;
         };
         QCOMPARE(shown(), QStringList{"picVoice"});
@@ -490,16 +502,26 @@ private slots:
         Fixture f;
         const Twips tw(96, 96);
         const std::pair<QWidget*, QRect> places[] = {
-            {f.pages.ucLine2[0], tw.rect(0, 120, 6735, 255)},      {f.pages.Label2[0], tw.rect(480, 360, 1215, 255)},
-            {f.pages.cmbInputDev, tw.rect(1800, 360, 4695, 315)},  {f.pages.ucLine2[1], tw.rect(0, 720, 6735, 255)},
-            {f.pages.Label2[1], tw.rect(240, 960, 1455, 255)},     {f.pages.txtListenCom, tw.rect(1800, 960, 4695, 285)},
-            {f.pages.Label2[2], tw.rect(240, 1320, 1455, 255)},    {f.pages.txtListenTime, tw.rect(1800, 1320, 495, 285)},
-            {f.pages.Label3, tw.rect(2400, 1320, 495, 255)},       {f.pages.ucLine2[2], tw.rect(0, 1560, 6735, 255)},
-            {f.pages.Label2[3], tw.rect(0, 1800, 1695, 255)},      {f.pages.txtResponse, tw.rect(1800, 1800, 4695, 285)},
-            {f.pages.chkResponse[0], tw.rect(1800, 2160, 1455, 255)}, {f.pages.chkResponse[1], tw.rect(3360, 2160, 1935, 255)},
-            {f.pages.ucLine2[3], tw.rect(0, 2520, 6735, 255)},     {f.pages.Label2[4], tw.rect(0, 2760, 1695, 255)},
-            {f.pages.txtStartup, tw.rect(1800, 2760, 4695, 285)},  {f.pages.imgIcon, tw.rect(0, 360, 1320, 1320)},
-            {f.pages.lblTitle, tw.rect(1680, 240, 3885, 480)},     {f.pages.lblVersion, tw.rect(1680, 600, 3885, 345)},
+            {f.pages.ucLine2[0], tw.rect(0, 120, 6735, 255)},
+            {f.pages.Label2[0], tw.rect(480, 360, 1215, 255)},
+            {f.pages.cmbInputDev, tw.rect(1800, 360, 4695, 315)},
+            {f.pages.ucLine2[1], tw.rect(0, 720, 6735, 255)},
+            {f.pages.Label2[1], tw.rect(240, 960, 1455, 255)},
+            {f.pages.txtListenCom, tw.rect(1800, 960, 4695, 285)},
+            {f.pages.Label2[2], tw.rect(240, 1320, 1455, 255)},
+            {f.pages.txtListenTime, tw.rect(1800, 1320, 495, 285)},
+            {f.pages.Label3, tw.rect(2400, 1320, 495, 255)},
+            {f.pages.ucLine2[2], tw.rect(0, 1560, 6735, 255)},
+            {f.pages.Label2[3], tw.rect(0, 1800, 1695, 255)},
+            {f.pages.txtResponse, tw.rect(1800, 1800, 4695, 285)},
+            {f.pages.chkResponse[0], tw.rect(1800, 2160, 1455, 255)},
+            {f.pages.chkResponse[1], tw.rect(3360, 2160, 1935, 255)},
+            {f.pages.ucLine2[3], tw.rect(0, 2520, 6735, 255)},
+            {f.pages.Label2[4], tw.rect(0, 2760, 1695, 255)},
+            {f.pages.txtStartup, tw.rect(1800, 2760, 4695, 285)},
+            {f.pages.imgIcon, tw.rect(0, 360, 1320, 1320)},
+            {f.pages.lblTitle, tw.rect(1680, 240, 3885, 480)},
+            {f.pages.lblVersion, tw.rect(1680, 600, 3885, 345)},
             {f.pages.lblDescription, tw.rect(1680, 2040, 4365, 570)},
         };
         for (const auto& [control, place] : places)
@@ -520,7 +542,8 @@ private slots:
         for (QLabel* label : f.pages.lblKeyField)
             labels.append(label);
         for (QLabel* label : labels)
-            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(), qPrintable(label->text()));
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
+                     qPrintable(label->text()));
         for (QCheckBox* box : f.pages.chkResponse)
             QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
     }

@@ -48,7 +48,7 @@ private slots:
         ucLine line;
         line.resize(400, 17);
         line.setCaption(QStringLiteral("Acknowledgment"));
-        QCOMPARE(line.darkLineY(), 8); // 120 twips at 96 DPI
+        QCOMPARE(line.darkLineY(), 8);  // 120 twips at 96 DPI
         QCOMPARE(line.lightLineY(), 9); // 10 twips lower, rounded to the next pixel row
 
         const QImage image = line.grab().toImage();
