@@ -68,9 +68,3 @@ struct FakeAgent {
         agent.onEdited = [this] { ++edits; };
     }
 };
-
-inline KeyCommand MakeCommand(const QString& name, const QString& trigger = Kind::VoiceCommand,
-                              const QString& watch = QString(), const QString& action = Kind::SayMessage,
-                              const QString& value = QString()) {
-    return KeyCommand{name, trigger, watch.isNull() ? name.toLower() : watch, action, value};
-}
