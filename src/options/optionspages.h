@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+class Agent;
+struct KeyCommand;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class TabStrip;
+class ucLine;
+
+// The client area of the options window frmSystem: the tab strip and its three pages, Voice Setup,
+// Commands (the command editor) and About. Every edit goes straight into the agent's settings or
+// command list, takes effect at once, and is reported through Agent::NotifyEdited so it is saved.
+// Controls are public so that the window and the tests can reach them by their given names.
+class OptionsPages : public QWidget {
+    Q_OBJECT
+
+public:
+    // `updateMenus` rebuilds the tray menus; the editor runs it after every change to the commands.
+    OptionsPages(Agent& agent, std::function<void()> updateMenus, QWidget* parent = nullptr);
+
+    // Fills every page from the settings and the speech engine's device list; once, before listening starts.
+    void InitOptions();
+    // Refills the command list, clears the editor into Add mode, rebuilds the tray menus and phrases.
+    void RefreshCommandEditor();
+    // Shows the page of the selected tab; the window calls it after showing itself.
+    void tabOptions_Click();
+
+    // Voice Setup page.
+    void cmbInputDev_Click();
+    void UpdateDevice();
+    void chkResponse_Click(int Index);
+    void txtListenCom_LostFocus();
+    void txtListenTime_LostFocus();
+    void txtResponse_LostFocus();
+    void txtStartup_LostFocus();
+
+    // Commands page.
+    void lstKCommands_DblClick();
+    void cmdKNewCom_Click();
+    void cmdKeySave_Click();
+    void cmdKeyDelCom_Click();
+
+    // Where the page's information messages go. By default a modal box titled "Vorlix" with an OK
+    // button; tests and scripted runs put a recorder here.
+    using MessageSink = std::function<void(const QString& text)>;
+    void setMessageSink(MessageSink sink) { messageSink_ = std::move(sink); }
+
+    // The command that Edit mode works on, as the double-click loaded it; 0 in Add mode.
+    int editedSlot() const { return editSlot_; }
+
+    // "MS Sans Serif" at 8 points where the system has it. Otherwise the platform's dialog typeface,
+    // at 8 points or as much smaller as it takes for the page texts to fit the places laid out for them.
+    QFont DialogFont() const { return dialogFont_; }
+    QSize sizeHint() const override;
+
+    TabStrip* tabOptions;
+    QWidget* picVoice;
+    QWidget* picKeyboard;
+    QWidget* picAbout;
+
+    std::array<ucLine*, 4> ucLine2;
+    std::array<QLabel*, 5> Label2;
+    QComboBox* cmbInputDev;
+    QLineEdit* txtListenCom;
+    QLineEdit* txtListenTime;
+    QLabel* Label3;
+    QLineEdit* txtResponse;
+    std::array<QCheckBox*, 2> chkResponse;
+    QLineEdit* txtStartup;
+
+    QGroupBox* Frame1;
+    QListWidget* lstKCommands;
+    QPushButton* cmdKNewCom;
+    QGroupBox* fraEditCommand;
+    std::array<ucLine*, 3> ucLine1;
+    std::array<QLabel*, 5> lblKeyField;
+    QLineEdit* txtKeyName;
+    QComboBox* cmbKeyType;
+    QLineEdit* txtKeyWatch;
+    QComboBox* cmbKeyCom;
+    QLineEdit* txtKeyCom;
+    QPlainTextEdit* txtKeyInfo;
+    QPushButton* cmdKeyDelCom;
+    QPushButton* cmdKeySave;
+
+    QLabel* imgIcon;
+    QLabel* lblTitle;
+    QLabel* lblVersion;
+    QLabel* lblDescription;
+
+private:
+    QFont ChooseDialogFont() const;
+    void BuildVoicePage();
+    void BuildCommandsPage();
+    void BuildAboutPage();
+    void ShowInfo(const QString& text);
+    int SelectedEntry() const;
+    void FillCommand(KeyCommand& command) const;
+    template <typename T> void Store(T& setting, const T& value);
+
+    Agent& agent_;
+    std::function<void()> updateMenus_;
+    MessageSink messageSink_;
+    int editSlot_ = 0;
+    QFont dialogFont_;
+};
