@@ -1,11 +1,13 @@
 #include "app/frmsystem.h"
 
+#include "options/optionspages.h"
 #include "speech/speechengine.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -14,10 +16,7 @@ namespace {
 constexpr int kSaveDelayMs = 500;
 } // namespace
 
-static void InitIconResources() { Q_INIT_RESOURCE(icons); }
-
 frmSystem::frmSystem(FormServices services) : services_(std::move(services)), store_(services_.directory) {
-    InitIconResources();
     setWindowTitle(QStringLiteral("Vorlix Options"));
     setWindowIcon(TrayImageIcon(TrayImage::WindowIcon));
     if (!services_.messageBox) {
@@ -74,13 +73,19 @@ void frmSystem::Form_Load() {
         connect(object, SIGNAL(Recognized(QString, float)), this, SLOT(OnRecognized(QString, float)));
     agent_ = std::make_unique<Agent>(*this, *ZQSpeech, *services_.keyboard, *services_.programs);
     agent_->onEdited = [this] { saveSoon_.start(); };
+    pages_ = new OptionsPages(*agent_, [this] { UpdateMenus(); }, this);
+    pages_->setMessageSink([this](const QString& text) { services_.messageBox(QMessageBox::Information, text); });
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(pages_);
+    setFixedSize(pages_->sizeHint());
     setWindowState(Qt::WindowMinimized);
     services_.tray->Add(TrayImage::NotListening, TrayTip::Loading);
 
     store_.report = [this](const QString& message) { services_.messageBox(QMessageBox::Warning, message); };
     store_.LoadSettings(agent_->settings, agent_->commands);
 
-    InitOptions();
+    pages_->InitOptions();
     UpdateMenus();
     if (!ZQSpeech->StartListen(RuleName))
         agent_->mnuListening_Click();
@@ -88,18 +93,12 @@ void frmSystem::Form_Load() {
     timKeyWatch.start();
 }
 
-void frmSystem::InitOptions() {
-    if (agent_->settings.ListenTime == 0)
-        agent_->settings.ListenTime = 5;
-    UpdateMenus();
-    agent_->UpdateVoice();
-}
-
 void frmSystem::mnuOptions_Click() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
+    pages_->tabOptions_Click();
 }
 
 void frmSystem::mnuExit_Click() { ShutDown(true); }

@@ -78,7 +78,6 @@ private slots:
 
 private:
     void BuildTrayMenu();
-    void InitOptions();
     void Form_QueryUnload(QCloseEvent* event);
     void Form_Resize();
     void Form_Unload(bool interactive);

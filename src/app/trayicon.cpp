@@ -14,7 +14,7 @@ QIcon TrayImageIcon(TrayImage image) {
     case TrayImage::WindowIcon:
         break;
     }
-    return QIcon(QStringLiteral(":/icons/vorlix.svg"));
+    return QIcon(QStringLiteral(":/options/vorlix.svg"));
 }
 
 SystemTrayIcon::SystemTrayIcon() : icon_(new QSystemTrayIcon(this)) {
