@@ -25,7 +25,8 @@ pids+=($agent)
 icon_position() {
     # The icon is the agent's window docked inside trayer's panel.
     xwininfo -root -tree 2>/dev/null | awk '/"panel": \("panel" "trayer"\)/ {inpanel=1; next}
-        inpanel && /\("vorlix" "Vorlix"\)/ {split($NF, a, "+"); split($(NF-1), s, "x"); print a[2]+11, a[3]+11; exit}'
+        inpanel && /\("vorlix" "Vorlix"\)/ && !found {split($NF, a, "+"); found = a[2] + 11 " " a[3] + 11}
+        END {print found}'
 }
 for _ in $(seq 100); do pos=$(icon_position); [ -n "$pos" ] && break; sleep 0.1; done
 [ -n "$pos" ] || { echo "FAIL: the tray icon never appeared"; cat "$work/agent.log"; exit 1; }
