@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# End to end, the road of one voice command: with the listen phrase "computer" and a voice command
+# "open mail", saying "computer" into the virtual microphone opens the listening window (the tray
+# turns to the live image and the agent answers aloud, into the same microphone), saying "open mail"
+# runs the command and closes the window, and silence closes it after ListenTime seconds.
+#   e2e_voice.sh PATH/TO/vorlix
+set -euo pipefail
+agent_bin=$1
+[ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under tests/support/with-desktop.sh"; exit 77; }
+[ -n "${VORLIX_TEST_SPEAKER:-}" ] || { echo "no virtual microphone: run under tests/support/with-desktop.sh"; exit 77; }
+
+work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX)
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+cp "$agent_bin" "$work/vorlix"
+fail() { echo "FAIL: $*"; cat "$work/agent.log"; exit 1; }
+
+sqlite3 "$work/settings.zqf" "
+CREATE TABLE Settings (StartupText TEXT, DeviceName TEXT, ListenCommand TEXT, ListenTime INTEGER, Response TEXT,
+    ResponseListen BOOLEAN, ResponseCommand BOOLEAN);
+INSERT INTO Settings VALUES ('Hello', '(default)', 'computer', 4, 'Command Understood', 1, 1);
+CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT);
+INSERT INTO KeyCommands VALUES ('Mail', 'open mail', 'touch $work/mail-opened', 'Execute Program', 'Voice Command');"
+
+for phrase in computer "open mail"; do
+    espeak-ng -v en-us -s 160 -w "$work/${phrase// /-}.wav" "$phrase"
+done
+say() { paplay --device="$VORLIX_TEST_SPEAKER" "$work/${1// /-}.wav"; }
+
+trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
+pids+=($!)
+"$work/vorlix" >"$work/agent.log" 2>&1 &
+agent=$!
+pids+=($agent)
+
+pos=
+for _ in $(seq 100); do
+    pos=$(xwininfo -root -tree 2>/dev/null | awk '/\("vorlix" "Vorlix"\)/ { split($(NF-1), s, "x");
+        if (s[1] + 0 <= 64 && !found) { split($NF, a, "+"); found = a[2] " " a[3] " " s[1] } }
+        END { print found }')
+    [ -n "$pos" ] && break
+    sleep 0.1
+done
+[ -n "$pos" ] || fail "the tray icon never appeared"
+read -r left top size <<<"$pos"
+# A point of the icon's coloured disc, left of the microphone.
+px=$((left + size * 12 / 64)); py=$((top + size / 2))
+tray_colour() {
+    local rgb
+    rgb=$(import -window root -crop "1x1+$px+$py" -depth 8 txt:- 2>/dev/null | grep -o '#[0-9A-F]\{6\}' | head -n1)
+    local r=$((16#${rgb:1:2})) g=$((16#${rgb:3:2})) b=$((16#${rgb:5:2}))
+    if [ $r -gt 200 ] && [ $g -gt 130 ] && [ $b -lt 80 ]; then echo waiting
+    elif [ $g -gt 120 ] && [ $r -lt 90 ]; then echo live
+    elif [ $((r - b)) -lt 20 ] && [ $((b - r)) -lt 20 ]; then echo off
+    else echo "other $rgb"; fi
+}
+await() { # state, seconds
+    local state
+    for _ in $(seq $(($2 * 10))); do state=$(tray_colour); [ "$state" = "$1" ] && return 0; sleep 0.1; done
+    fail "the tray shows '$state', not '$1'"
+}
+
+await waiting 10
+echo "waiting for the listen phrase"
+sleep 3   # the greeting goes into the microphone too; it must not count
+say computer
+await live 4
+echo "listening window open"
+sleep 2.5   # the acknowledgement is spoken into the same microphone: it must not act
+say "open mail"
+for _ in $(seq 40); do [ -e "$work/mail-opened" ] && break; sleep 0.1; done
+[ -e "$work/mail-opened" ] || fail "'open mail' did not run its command"
+await waiting 2
+echo "command ran and the window closed"
+
+sleep 3
+say computer
+await live 4
+opened=$(date +%s%N)
+await waiting 8
+closed=$((($(date +%s%N) - opened) / 1000000))
+echo "silence closed the window after about $closed ms (ListenTime 4 s)"
+[ $closed -gt 3000 ] || fail "the window closed too soon"
+
+kill -TERM "$agent"
+wait "$agent" || fail "the agent did not end cleanly"
+echo "PASS: the road of one voice command"
