@@ -1,6 +1,6 @@
 // Shows the options window with sample commands and saves a picture of each page:
 //   tests/support/with-desktop.sh --no-audio build/tests/options/shoot_pages docs/screenshots
-#include "fakes.h"
+#include "support/fakes.h"
 #include "options/optionspages.h"
 #include "options/tabstrip.h"
 
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
 
     FakeAgent fake;
-    fake.speech.deviceList = QStringLiteral("Built-in Audio Analog Stereo;USB Microphone");
+    fake.speech.devices = QStringLiteral("Built-in Audio Analog Stereo;USB Microphone");
     AgentSettings& settings = fake.agent.settings;
     settings.DeviceName = QStringLiteral("usb microphone");
     settings.ListenCommand = QStringLiteral("computer");

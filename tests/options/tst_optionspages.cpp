@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "support/fakes.h"
 #include "options/keyinfotext.h"
 #include "options/listentime.h"
 #include "options/optionspages.h"
@@ -40,7 +40,7 @@ struct Fixture {
                      const QString& deviceName = {}) {
         for (const KeyCommand& command : commands)
             fake.agent.commands.append(command);
-        fake.speech.deviceList = devices;
+        fake.speech.devices = devices;
         fake.agent.settings.DeviceName = deviceName;
         pages.setMessageSink([this](const QString& text) { messages.append(text); });
         pages.InitOptions();
@@ -129,7 +129,7 @@ private slots:
         QCOMPARE(f.fake.agent.commands[4],
                  (KeyCommand{"mail \t", "Voice Command", "read mail", "Say Message", QString(10000, QChar(0x4E2D))}));
         QCOMPARE(f.listed(), f.names());
-        QCOMPARE(f.fake.speech.words, QStringLiteral("open mail,read mail"));
+        QCOMPARE(f.fake.speech.words.join(QLatin1Char(',')), QStringLiteral("open mail,read mail"));
         QVERIFY(f.inAddMode() && f.fake.speech.setWordsCalls > f.wordsAtLastRebuild);
         QCOMPARE(f.fake.edits, 1);
     }
@@ -269,7 +269,7 @@ private slots:
         const int voiceUpdates = f.fake.host.trayUpdates;
         QTest::keyClicks(f.pages.txtListenCom, " hey pc ");
         QCOMPARE(f.fake.agent.settings.ListenCommand, QStringLiteral("hey pc"));
-        QCOMPARE(f.fake.speech.words, QStringLiteral("hey pc"));
+        QCOMPARE(f.fake.speech.words, QStringList{"hey pc"});
         QCOMPARE(f.fake.host.trayUpdates - voiceUpdates, 8);
         f.pages.txtResponse->setText("  Done  ");
         f.pages.txtStartup->setText(" Hi ");

@@ -15,9 +15,11 @@ public:
     QStringList calls;
     TrayImage image = TrayImage::NotListening;
     QString tip;
+    int trayUpdates = 0;
     void ModifyTrayIcon(TrayImage i, const QString& t) override {
         image = i;
         tip = t;
+        ++trayUpdates;
         calls << QStringLiteral("tray %1 %2").arg(int(i)).arg(t);
     }
     void SetListeningCaption(const QString& caption) override { calls << QStringLiteral("caption ") + caption; }
@@ -34,10 +36,13 @@ public:
     bool active = false;
     QStringList spoken;
     QStringList calls;
+    int setWordsCalls = 0;
+    QStringList devicesSet;
     QString devices;
 
     void SetWords(const QString& rule, const QString& list) override {
         calls << QStringLiteral("SetWords ") + list;
+        ++setWordsCalls;
         words = list.isEmpty() ? QStringList() : list.split(QLatin1Char(','));
         hasRule = true;
     }
@@ -54,6 +59,7 @@ public:
     }
     void SetDevice(const QString& name) override {
         calls << QStringLiteral("SetDevice ") + name;
+        devicesSet << name;
         hasRule = active = false;
         words.clear();
     }
@@ -78,5 +84,19 @@ public:
         }
         started << commandLine;
         return true;
+    }
+};
+
+// An agent wired to the recording fakes; counts the edits it is told of.
+struct FakeAgent {
+    RecordingHost host;
+    RecordingSpeech speech;
+    keys::testing::FakeKeyboard keyboard;
+    RecordingPrograms programs;
+    Agent agent{host, speech, keyboard, programs};
+    int edits = 0;
+
+    FakeAgent() {
+        agent.onEdited = [this] { ++edits; };
     }
 };
