@@ -3,6 +3,7 @@
 # Each run starts a fresh agent, so every figure is a first opening.
 #   bench_options_open.sh PATH/TO/vorlix [RUNS]     (run under tests/support/with-desktop.sh)
 set -euo pipefail
+source "$(dirname "$0")/../tests/support/tray.sh"
 agent_bin=$1
 runs=${2:-7}
 [ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }
@@ -10,14 +11,9 @@ runs=${2:-7}
 work=$(mktemp -d /tmp/vorlix-bench.XXXXXX)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$agent_bin" "$work/vorlix"
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
+start_trayer
 sleep 0.5
 
-icon_position() {
-    xwininfo -root -tree 2>/dev/null | awk '/\("vorlix" "Vorlix"\)/ { split($(NF-1), s, "x");
-        if (s[1] + 0 <= 64 && !found) { split($NF, a, "+"); found = a[2] + int(s[1] / 2) " " a[3] + int(s[2] / 2) } }
-        END { print found }'
-}
 shown() { xwininfo -root -tree 2>/dev/null | grep -q '"Vorlix Options": ("vorlix" "Vorlix")' &&
     xdotool search --onlyvisible --name '^Vorlix Options$' >/dev/null 2>&1; }
 
@@ -25,10 +21,8 @@ times=()
 for _ in $(seq "$runs"); do
     "$work/vorlix" >/dev/null 2>&1 &
     agent=$!
-    pos=
-    until [ -n "$pos" ]; do pos=$(icon_position); sleep 0.05; done
-    read -r x y <<<"$pos"
-    xdotool mousemove "$x" "$y"
+    wait_tray_icon
+    xdotool mousemove "$icon_x" "$icon_y"
     sleep 0.5
     start=$(date +%s%N)
     xdotool click --repeat 2 --delay 40 1

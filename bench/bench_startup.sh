@@ -2,6 +2,7 @@
 # Process start to tray icon shown, for the real agent under a tray host (target: under 300 ms).
 #   bench_startup.sh PATH/TO/vorlix [RUNS]     (run under tests/support/with-desktop.sh)
 set -euo pipefail
+source "$(dirname "$0")/../tests/support/tray.sh"
 agent_bin=$1
 runs=${2:-7}
 [ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }
@@ -9,14 +10,9 @@ runs=${2:-7}
 work=$(mktemp -d /tmp/vorlix-bench.XXXXXX)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$agent_bin" "$work/vorlix"
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
+start_trayer
 sleep 0.5
-
-# Docked: a small window of the agent's (the icon), not its hidden 640x480 main window.
-docked() {
-    xwininfo -root -tree 2>/dev/null |
-        awk '/\("vorlix" "Vorlix"\)/ { split($(NF-1), s, "x"); if (s[1] + 0 <= 64) found = 1 } END { exit !found }'
-}
+docked() { [ -n "$(tray_icon_geometry)" ]; }
 
 times=()
 for _ in $(seq "$runs"); do

@@ -5,6 +5,7 @@
 # find both commands kept.
 #   e2e_options.sh PATH/TO/vorlix PATH/TO/vorlix_keyprobe [SCREENSHOT_DIR]
 set -euo pipefail
+source "$(dirname "$0")/../support/tray.sh"
 agent_bin=$1
 probe_bin=$2
 shots=${3:-}
@@ -19,28 +20,18 @@ cp "$agent_bin" "$work/vorlix"
 fail() { echo "FAIL: $*"; [ -n "$shots" ] && import -window root "$shots/e2e-failure.png"; exit 1; }
 shot() { [ -z "$shots" ] || import -window root "$shots/$1.png"; }
 
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
-pids+=($!)
+start_trayer
+pids+=($tray_host)
 start_agent() {
     "$work/vorlix" >>"$work/agent.log" 2>&1 &
     agent=$!
     pids+=($agent)
-    pos=
-    for _ in $(seq 100); do
-        pos=$(xwininfo -root -tree 2>/dev/null | awk '/\("vorlix" "Vorlix"\)/ { split($(NF-1), s, "x");
-            if (s[1] + 0 <= 64 && !found) { split($NF, a, "+"); found = a[2] + int(s[1] / 2) " " a[3] + int(s[2] / 2) } }
-        END { print found }')
-        [ -n "$pos" ] && break
-        sleep 0.1
-    done
-    [ -n "$pos" ] || fail "the tray icon never appeared"
-    read -r x y <<<"$pos"
+    wait_tray_icon || fail "the tray icon never appeared"
 }
-tray_menu() { xdotool mousemove "$x" "$y" click 3; sleep 0.4; xdotool key "$@"; sleep 0.3; }
 
 start_agent
 # A double-click on the tray icon opens the options.
-xdotool mousemove "$x" "$y" click --repeat 2 --delay 60 1
+xdotool mousemove "$icon_x" "$icon_y" click --repeat 2 --delay 60 1
 win=
 for _ in $(seq 50); do win=$(xdotool search --onlyvisible --name '^Vorlix Options$' 2>/dev/null | head -n1) && [ -n "$win" ] && break; sleep 0.1; done
 [ -n "$win" ] || fail "the options window did not open"

@@ -3,6 +3,7 @@
 # starts a program, then "&Close Agent", and check the settings file it leaves.
 #   e2e_tray.sh PATH/TO/vorlix
 set -euo pipefail
+source "$(dirname "$0")/../support/tray.sh"
 agent_bin=$1
 [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under tests/support/with-desktop.sh"; exit 77; }
 
@@ -16,36 +17,22 @@ sqlite3 "$work/settings.zqf" "
 CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT);
 INSERT INTO KeyCommands VALUES ('Marker', 'Make Marker', 'touch \"$work/marker file\"', 'Execute Program', 'Menu Item');"
 
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
-pids+=($!)
+start_trayer
+pids+=($tray_host)
 (cd / && "$work/vorlix") >"$work/agent.log" 2>&1 &
 agent=$!
 pids+=($agent)
+wait_tray_icon || { echo "FAIL: the tray icon never appeared"; cat "$work/agent.log"; exit 1; }
+# The icon shows while the settings still load; the menu fills once they have.
+sleep 1
+echo "tray icon at $icon_x,$icon_y"
 
-icon_position() {
-    # The icon is the agent's window docked inside trayer's panel.
-    xwininfo -root -tree 2>/dev/null | awk '/"panel": \("panel" "trayer"\)/ {inpanel=1; next}
-        inpanel && /\("vorlix" "Vorlix"\)/ && !found {split($NF, a, "+"); found = a[2] + 11 " " a[3] + 11}
-        END {print found}'
-}
-for _ in $(seq 100); do pos=$(icon_position); [ -n "$pos" ] && break; sleep 0.1; done
-[ -n "$pos" ] || { echo "FAIL: the tray icon never appeared"; cat "$work/agent.log"; exit 1; }
-read -r x y <<<"$pos"
-echo "tray icon at $x,$y"
-
-open_menu() {
-    xdotool mousemove "$x" "$y" click 3
-    sleep 0.4
-}
-
-open_menu
-xdotool key c Return   # "&Commands", its first entry
+tray_menu c Return     # "&Commands", its first entry
 for _ in $(seq 50); do [ -e "$work/marker file" ] && break; sleep 0.1; done
 [ -e "$work/marker file" ] || { echo "FAIL: the menu command did not start its program"; exit 1; }
 echo "menu-item command ran"
 
-open_menu
-xdotool key a c        # "&Agent", "&Close Agent"
+tray_menu a c          # "&Agent", "&Close Agent"
 for _ in $(seq 100); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$agent" 2>/dev/null; then echo "FAIL: the agent did not close"; exit 1; fi
 wait "$agent" && status=0 || status=$?

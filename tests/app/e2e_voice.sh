@@ -5,6 +5,7 @@
 # runs the command and closes the window, and silence closes it after ListenTime seconds.
 #   e2e_voice.sh PATH/TO/vorlix
 set -euo pipefail
+source "$(dirname "$0")/../support/tray.sh"
 agent_bin=$1
 [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under tests/support/with-desktop.sh"; exit 77; }
 [ -n "${VORLIX_TEST_SPEAKER:-}" ] || { echo "no virtual microphone: run under tests/support/with-desktop.sh"; exit 77; }
@@ -27,22 +28,13 @@ for phrase in computer "open mail"; do
 done
 say() { paplay --device="$VORLIX_TEST_SPEAKER" "$work/${1// /-}.wav"; }
 
-trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
-pids+=($!)
+start_trayer
+pids+=($tray_host)
 "$work/vorlix" >"$work/agent.log" 2>&1 &
 agent=$!
 pids+=($agent)
-
-pos=
-for _ in $(seq 100); do
-    pos=$(xwininfo -root -tree 2>/dev/null | awk '/\("vorlix" "Vorlix"\)/ { split($(NF-1), s, "x");
-        if (s[1] + 0 <= 64 && !found) { split($NF, a, "+"); found = a[2] " " a[3] " " s[1] } }
-        END { print found }')
-    [ -n "$pos" ] && break
-    sleep 0.1
-done
-[ -n "$pos" ] || fail "the tray icon never appeared"
-read -r left top size <<<"$pos"
+wait_tray_icon || fail "the tray icon never appeared"
+read -r left top size <<<"$(tray_icon_geometry)"
 # A point of the icon's coloured disc, left of the microphone.
 px=$((left + size * 12 / 64)); py=$((top + size / 2))
 tray_colour() {
