@@ -1,0 +1,221 @@
+#include "speech/recognizer.h"
+
+#include "speech/espeak.h"
+#include "speech/lexicon.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace speech {
+
+namespace {
+
+const QString ModelDir = QStringLiteral(VORLIX_SPEECH_MODEL_DIR "/en-us");
+
+// Frames of silence after speech that end an utterance: 150 ms keeps the answer quick and still
+// bridges the stop closures inside words.
+constexpr const char* VadPostSpeech = "15";
+// Longer "speech" is music or noise, never a command; it is dropped to keep memory bounded.
+constexpr std::size_t MaxSpeechSamples = 10 * Recognizer::SampleRate;
+// A silent utterance is restarted now and then so that nothing accumulates over hours.
+constexpr std::size_t MaxSilentSamples = 30 * Recognizer::SampleRate;
+// The pieces fed to the decoders: the voice-activity detector decides per piece.
+constexpr std::size_t ChunkSamples = 320;
+
+ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
+    std::vector<const char*> argv = {"-hmm", nullptr, "-logfn", "/dev/null", "-vad_postspeech", VadPostSpeech};
+    const QByteArray hmm = QFile::encodeName(ModelDir + QStringLiteral("/en-us"));
+    argv[1] = hmm.constData();
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), const_cast<char**>(argv.data()), FALSE);
+    if (!config)
+        return nullptr;
+    ps_decoder_t* ps = ps_init(config);
+    cmd_ln_free_r(config);
+    return ps;
+}
+
+int32 acousticScore(ps_decoder_t* ps) {
+    int32 total = 0;
+    for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
+        int32 ascr = 0, lscr = 0, lback = 0;
+        ps_seg_prob(seg, &ascr, &lscr, &lback);
+        total += ascr;
+    }
+    return total;
+}
+
+} // namespace
+
+Confidence classifyScore(float score) {
+    if (score >= HighConfidenceScore)
+        return Confidence::High;
+    if (score >= NormalConfidenceScore)
+        return Confidence::Normal;
+    return Confidence::Low;
+}
+
+Recognizer::Recognizer() {
+    if (!QFileInfo::exists(ModelDir + QStringLiteral("/en-us/mdef"))) {
+        qWarning("speech: no recognition model in %s; nothing will be recognised", qPrintable(ModelDir));
+        return;
+    }
+    const QByteArray dict = QFile::encodeName(ModelDir + QStringLiteral("/cmudict-en-us.dict"));
+    const QByteArray phoneLm = QFile::encodeName(ModelDir + QStringLiteral("/en-us-phone.lm.bin"));
+    grammarDecoder_ = makeDecoder({"-dict", dict.constData()});
+    // Context-independent phones keep the loop at a fraction of real time.
+    loopDecoder_ = makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-bestpath", "no"});
+    if (!isAvailable())
+        qWarning("speech: the recognition model in %s could not be loaded", qPrintable(ModelDir));
+}
+
+Recognizer::~Recognizer() {
+    if (grammarDecoder_)
+        ps_free(grammarDecoder_);
+    if (loopDecoder_)
+        ps_free(loopDecoder_);
+}
+
+bool Recognizer::inDictionary(const QString& word) const {
+    if (!grammarDecoder_)
+        return false;
+    char* phones = ps_lookup_word(grammarDecoder_, word.toUtf8().constData());
+    if (!phones)
+        return false;
+    ckd_free(phones);
+    return true;
+}
+
+QString Recognizer::pronounce(const QString& word) {
+    return espeakToModelPhones(Espeak::instance().phonemes(word));
+}
+
+void Recognizer::setPhrases(const QStringList& phrases) {
+    abort();
+    grammar_ = buildGrammar(
+        phrases, [this](const QString& w) { return inDictionary(w); }, &Recognizer::pronounce);
+    for (const QString& why : std::as_const(grammar_.leftOut))
+        qWarning("speech: %s", qPrintable(why));
+    if (!isAvailable())
+        return;
+    for (int i = 0; i < grammar_.newWords.size(); ++i) {
+        const Grammar::Word& w = grammar_.newWords[i];
+        if (inDictionary(w.name))
+            continue;
+        // Searches are rebuilt once, with the last word.
+        const bool last = i == grammar_.newWords.size() - 1;
+        ps_add_word(grammarDecoder_, w.name.toUtf8().constData(), w.phones.toUtf8().constData(), last);
+    }
+    const QString previous = grammarSearch_;
+    grammarSearch_.clear();
+    if (!grammar_.isEmpty()) {
+        const QString name = QStringLiteral("phrases%1").arg(++grammarGeneration_);
+        if (ps_set_jsgf_string(grammarDecoder_, name.toUtf8().constData(), grammar_.jsgf.toUtf8().constData()) < 0) {
+            qWarning("speech: the grammar of %lld phrases was refused by the recogniser", qlonglong(phrases.size()));
+            grammar_ = Grammar();
+        } else {
+            grammarSearch_ = name;
+            ps_set_search(grammarDecoder_, name.toUtf8().constData());
+        }
+    }
+    if (!previous.isEmpty())
+        ps_unset_search(grammarDecoder_, previous.toUtf8().constData());
+    applyMode();
+}
+
+void Recognizer::setMode(Mode mode) {
+    if (mode == mode_)
+        return;
+    abort();
+    mode_ = mode;
+    applyMode();
+}
+
+bool Recognizer::applyMode() {
+    searchReady_ = false;
+    if (!isAvailable())
+        return false;
+    if (mode_ == Mode::Grammar && !grammarSearch_.isEmpty()) {
+        searchReady_ = ps_set_search(grammarDecoder_, grammarSearch_.toUtf8().constData()) == 0;
+    } else if (mode_ == Mode::Dictation) {
+        if (!dictationLoaded_) {
+            const QByteArray lm = QFile::encodeName(ModelDir + QStringLiteral("/en-us.lm.bin"));
+            dictationLoaded_ = ps_set_lm_file(grammarDecoder_, "dictation", lm.constData()) == 0;
+        }
+        searchReady_ = dictationLoaded_ && ps_set_search(grammarDecoder_, "dictation") == 0;
+    }
+    return searchReady_;
+}
+
+void Recognizer::startUtterance() {
+    ps_start_utt(grammarDecoder_);
+    ps_start_utt(loopDecoder_);
+    inUtterance_ = true;
+    inSpeech_ = false;
+    utteranceSamples_ = 0;
+}
+
+void Recognizer::abort() {
+    if (!inUtterance_)
+        return;
+    ps_end_utt(grammarDecoder_);
+    ps_end_utt(loopDecoder_);
+    inUtterance_ = false;
+    inSpeech_ = false;
+}
+
+bool Recognizer::endUtterance(Result* result) {
+    ps_end_utt(grammarDecoder_);
+    ps_end_utt(loopDecoder_);
+    inUtterance_ = false;
+    inSpeech_ = false;
+    int32 best = 0;
+    const char* hyp = ps_get_hyp(grammarDecoder_, &best);
+    if (!hyp || !*hyp)
+        return false;
+    static const QRegularExpression alternate(QStringLiteral("\\(\\d+\\)"));
+    result->words = QString::fromUtf8(hyp).remove(alternate).simplified();
+    result->phrase = grammar_.phraseOf.value(result->words, -1);
+    result->frames = ps_get_n_frames(grammarDecoder_);
+    if (result->frames <= 0)
+        return false;
+    const int32 grammarScore = acousticScore(grammarDecoder_);
+    const int32 loopScore = acousticScore(loopDecoder_);
+    result->score = float(grammarScore - loopScore) / float(result->frames);
+    result->confidence = classifyScore(result->score);
+    return true;
+}
+
+std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std::size_t count) {
+    std::vector<Result> results;
+    if (!searchReady_)
+        return results;
+    for (std::size_t offset = 0; offset < count; offset += ChunkSamples) {
+        const std::size_t n = std::min(ChunkSamples, count - offset);
+        if (!inUtterance_)
+            startUtterance();
+        ps_process_raw(grammarDecoder_, samples + offset, n, FALSE, FALSE);
+        ps_process_raw(loopDecoder_, samples + offset, n, FALSE, FALSE);
+        utteranceSamples_ += n;
+        const bool speech = ps_get_in_speech(grammarDecoder_);
+        if (speech && !inSpeech_) {
+            inSpeech_ = true;
+            utteranceSamples_ = n;
+        }
+        if (inSpeech_ && !speech) {
+            Result r;
+            if (endUtterance(&r))
+                results.push_back(r);
+        } else if (utteranceSamples_ > (inSpeech_ ? MaxSpeechSamples : MaxSilentSamples)) {
+            abort();
+        }
+    }
+    return results;
+}
+
+} // namespace speech
