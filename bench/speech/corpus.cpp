@@ -47,11 +47,13 @@ QStringList sentences() {
 std::vector<Utterance> build(int limit) {
     std::vector<Utterance> all;
     const QStringList commandPhrases = phrases();
-    for (const Voice& v : voices()) {
+    const std::vector<Voice> allVoices = voices();
+    for (std::size_t vi = 0; vi < allVoices.size(); ++vi) {
+        const Voice& v = allVoices[vi];
         for (int i = 0; i < commandPhrases.size(); ++i)
             all.push_back({commandPhrases[i], v, i, "phrase", {}});
         // Out-of-grammar speech: half of each list per voice keeps the two sides about equal.
-        const int half = int(&v - &voices()[0]);
+        const int half = int(vi);
         const QStringList near = nearMisses(), plain = sentences();
         for (int j = 0; j < near.size(); ++j)
             if ((j + half) % 2 == 0)

@@ -27,6 +27,8 @@ constexpr std::size_t MaxSilentSamples = 30 * Recognizer::SampleRate;
 // The pieces fed to the decoders: the voice-activity detector decides per piece.
 constexpr std::size_t ChunkSamples = 320;
 
+// Both decoders score every senone in every speech frame (-compallsen): scores are then relative
+// to the same best senone per frame and can be compared across the two searches.
 ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
     std::vector<const char*> argv = {"-hmm", nullptr, "-logfn", "/dev/null", "-vad_postspeech", VadPostSpeech};
     const QByteArray hmm = QFile::encodeName(ModelDir + QStringLiteral("/en-us"));
@@ -40,22 +42,48 @@ ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
     return ps;
 }
 
-int32 acousticScore(ps_decoder_t* ps) {
-    int32 total = 0;
+struct Segment {
+    QByteArray word;
+    int first = 0, last = 0; // frames, inclusive
+    int32 ascr = 0;
+};
+
+std::vector<Segment> segments(ps_decoder_t* ps) {
+    std::vector<Segment> out;
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
-        int32 ascr = 0, lscr = 0, lback = 0;
-        ps_seg_prob(seg, &ascr, &lscr, &lback);
-        total += ascr;
+        Segment s;
+        s.word = ps_seg_word(seg);
+        ps_seg_frames(seg, &s.first, &s.last);
+        int32 lscr = 0, lback = 0;
+        ps_seg_prob(seg, &s.ascr, &lscr, &lback);
+        out.push_back(s);
+    }
+    return out;
+}
+
+bool isFiller(const QByteArray& word) {
+    return word.startsWith('<') || word.startsWith('[');
+}
+
+// The phone loop's acoustic score over frames first..last, sharing out segments that straddle
+// the edges by their overlap.
+double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
+    double total = 0;
+    for (const Segment& s : loop) {
+        const int from = std::max(first, s.first), to = std::min(last, s.last);
+        if (from <= to)
+            total += double(s.ascr) * (to - from + 1) / (s.last - s.first + 1);
     }
     return total;
 }
 
 } // namespace
 
-Confidence classifyScore(float score) {
-    if (score >= HighConfidenceScore)
+Confidence classify(const Recognizer::Result& r) {
+    if (r.score >= HighConfidenceScore && r.worstWord >= HighConfidenceWorstWord &&
+        r.worstFiller >= HighConfidenceWorstFiller)
         return Confidence::High;
-    if (score >= NormalConfidenceScore)
+    if (r.score >= NormalConfidenceScore)
         return Confidence::Normal;
     return Confidence::Low;
 }
@@ -67,9 +95,13 @@ Recognizer::Recognizer() {
     }
     const QByteArray dict = QFile::encodeName(ModelDir + QStringLiteral("/cmudict-en-us.dict"));
     const QByteArray phoneLm = QFile::encodeName(ModelDir + QStringLiteral("/en-us-phone.lm.bin"));
-    grammarDecoder_ = makeDecoder({"-dict", dict.constData()});
+    // Wide beams: with a few dozen phrases the default ones lose short phrases of unusual voices.
+    grammarDecoder_ = makeDecoder({"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60", "-pbeam", "1e-60",
+                                   "-wbeam", "1e-50"});
     // Context-independent phones keep the loop at a fraction of real time.
-    loopDecoder_ = makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-bestpath", "no"});
+    // A light phone language model lets the loop follow the sounds rather than likely phone
+    // sequences.
+    loopDecoder_ = makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-lw", "1", "-compallsen", "yes"});
     if (!isAvailable())
         qWarning("speech: the recognition model in %s could not be loaded", qPrintable(ModelDir));
 }
@@ -184,10 +216,26 @@ bool Recognizer::endUtterance(Result* result) {
     result->frames = ps_get_n_frames(grammarDecoder_);
     if (result->frames <= 0)
         return false;
-    const int32 grammarScore = acousticScore(grammarDecoder_);
-    const int32 loopScore = acousticScore(loopDecoder_);
+    const std::vector<Segment> path = segments(grammarDecoder_);
+    const std::vector<Segment> loop = segments(loopDecoder_);
+    double grammarScore = 0, loopScore = 0;
+    result->worstWord = 1e9f;
+    result->worstFiller = 0;
+    for (const Segment& s : path) {
+        grammarScore += s.ascr;
+        const double wordLoop = loopScoreOver(loop, s.first, s.last);
+        const float perFrame = float((s.ascr - wordLoop) / (s.last - s.first + 1));
+        // A filler that the phone loop explains much better hides speech outside the phrase.
+        if (isFiller(s.word))
+            result->worstFiller = std::min(result->worstFiller, float(s.ascr - wordLoop));
+        else
+            result->worstWord = std::min(result->worstWord, perFrame);
+    }
+    for (const Segment& s : loop)
+        loopScore += s.ascr;
     result->score = float(grammarScore - loopScore) / float(result->frames);
-    result->confidence = classifyScore(result->score);
+    result->grammarPerFrame = float(grammarScore / result->frames);
+    result->confidence = classify(*result);
     return true;
 }
 

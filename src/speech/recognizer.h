@@ -14,13 +14,13 @@ namespace speech {
 // Confidence classes of a recognition, as the agent sees them.
 enum class Confidence { Low = -1, Normal = 0, High = 1 };
 
-// Thresholds on the match score (see Recognizer::Result::score). Measured on synthetic speech of
-// several espeak-ng voices: in-grammar phrases, near misses, unrelated sentences and noise;
-// docs/speech.md has the method and the figures.
-inline constexpr float HighConfidenceScore = -60.0f;
-inline constexpr float NormalConfidenceScore = -120.0f;
-
-Confidence classifyScore(float score);
+// Thresholds on the match scores of Recognizer::Result, chosen on synthetic speech of eight
+// espeak-ng voices (command phrases against near misses, unrelated sentences and noise) as the
+// most true accepts with at most 1% false accepts; docs/speech.md has the method and figures.
+inline constexpr float HighConfidenceScore = -20.0f;
+inline constexpr float HighConfidenceWorstWord = -40.0f;
+inline constexpr float HighConfidenceWorstFiller = -300.0f;
+inline constexpr float NormalConfidenceScore = -35.0f;
 
 // Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
 // model's language model (dictation). Two decoders hear the same audio: one searches the grammar
@@ -32,6 +32,9 @@ public:
         int phrase = -1;       // position in the grammar's phrase list, -1 when none
         QString words;         // the words heard (dictionary names, blank-separated)
         float score = 0;       // (grammar acoustic score - phone loop acoustic score) per frame
+        float worstWord = 0;   // the same per frame, for the word that matches worst
+        float worstFiller = 0; // the same in total, for the worst silence or noise in the path
+        float grammarPerFrame = 0; // the grammar path's acoustic score per frame
         Confidence confidence = Confidence::Low;
         int frames = 0;        // 10 ms frames in the utterance
     };
@@ -82,5 +85,7 @@ private:
     std::size_t utteranceSamples_ = 0;
     int grammarGeneration_ = 0;
 };
+
+Confidence classify(const Recognizer::Result& result);
 
 } // namespace speech

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstring>
@@ -26,11 +27,11 @@ bool toolsAvailable() {
 }
 
 Samples speech(const QString& text, const QString& voice, int wpm, int pitch) {
-    QProcess espeak, sox;
-    espeak.setStandardOutputProcess(&sox);
-    espeak.start("espeak-ng", {"-v", voice, "-s", QString::number(wpm), "-p", QString::number(pitch), "--stdout", text});
-    sox.start("sox", QStringList{"-q", "-t", "wav", "-"} + RawOut);
-    espeak.waitForFinished();
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("speech.wav");
+    QProcess::execute("espeak-ng", {"-v", voice, "-s", QString::number(wpm), "-p", QString::number(pitch), "-w", wav, text});
+    QProcess sox;
+    sox.start("sox", QStringList{"-q", wav} + RawOut);
     sox.waitForFinished();
     return toSamples(sox.readAllStandardOutput());
 }
