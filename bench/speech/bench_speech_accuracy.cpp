@@ -32,6 +32,8 @@ Rates rate(const std::vector<Outcome>& outcomes, int heldOut, Accept accept) {
     for (const Outcome& o : outcomes) {
         if (heldOut >= 0 && o.utterance->voice.heldOut != bool(heldOut))
             continue;
+        if (o.utterance->kind == "sound-alike")
+            continue;
         const int expected = o.utterance->expected;
         bool right = false, wrong = false;
         for (const Recognizer::Result& res : o.results) {
@@ -97,7 +99,7 @@ int main(int argc, char** argv) {
             if (std::getenv("VORLIX_BENCH_VERBOSE"))
                 std::printf("  %-10s %-18s %-40s -> %-20s %7.1f %7.1f %7.1f %7.1f (%d frames)\n", qPrintable(u.kind),
                             qPrintable(u.voice.name + "/" + QString::number(u.voice.wpm)), qPrintable(u.text), qPrintable(r.words), r.score,
-                            r.worstWord, r.worstFiller, r.grammarPerFrame, r.frames);
+                            r.worstWord, r.worstFiller, r.wordScore, r.frames);
         }
         outcomes.push_back(o);
     }
@@ -105,8 +107,9 @@ int main(int argc, char** argv) {
     std::printf("decoding: %.1f s of audio in %.1f s (%.3f s per audio second)\n\n", audioSamples / 16000.0, cpu,
                 cpu / (audioSamples / 16000.0));
 
-    std::printf("high confidence: score >= %.0f, worst word >= %.0f, worst filler >= %.0f\n",
-                speech::HighConfidenceScore, speech::HighConfidenceWorstWord, speech::HighConfidenceWorstFiller);
+    std::printf("high confidence: score >= %.0f, words >= %.0f, worst word >= %.0f, worst filler >= %.0f\n",
+                speech::HighConfidenceScore, speech::HighConfidenceWords, speech::HighConfidenceWorstWord,
+                speech::HighConfidenceWorstFiller);
     print("all voices", rate(outcomes, -1, isHigh));
     print("calibration voices", rate(outcomes, 0, isHigh));
     print("held-out voices", rate(outcomes, 1, isHigh));
@@ -126,7 +129,7 @@ int main(int argc, char** argv) {
     std::printf("\nsweep of the score threshold, other high-confidence limits kept (calibration | held-out):\n");
     for (float th = -40; th <= 0; th += 2) {
         auto accept = [th](const Recognizer::Result& r) {
-            return r.score >= th && r.worstWord >= speech::HighConfidenceWorstWord &&
+            return r.score >= th && r.wordScore >= speech::HighConfidenceWords && r.worstWord >= speech::HighConfidenceWorstWord &&
                    r.worstFiller >= speech::HighConfidenceWorstFiller;
         };
         const Rates c = rate(outcomes, 0, accept), h = rate(outcomes, 1, accept);

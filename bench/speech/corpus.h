@@ -22,7 +22,7 @@ struct Utterance {
     QString text;       // what is said, or the noise kind
     Voice voice;
     int expected;       // position in phrases(), -1 when nothing should be accepted
-    QString kind;       // "phrase", "near miss", "sentence", "noise"
+    QString kind;       // "phrase", "near miss", "sentence", "noise", "sound-alike"
     testaudio::Samples audio;
 };
 

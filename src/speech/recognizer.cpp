@@ -80,7 +80,7 @@ double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
 } // namespace
 
 Confidence classify(const Recognizer::Result& r) {
-    if (r.score >= HighConfidenceScore && r.worstWord >= HighConfidenceWorstWord &&
+    if (r.score >= HighConfidenceScore && r.wordScore >= HighConfidenceWords && r.worstWord >= HighConfidenceWorstWord &&
         r.worstFiller >= HighConfidenceWorstFiller)
         return Confidence::High;
     if (r.score >= NormalConfidenceScore)
@@ -218,7 +218,8 @@ bool Recognizer::endUtterance(Result* result) {
         return false;
     const std::vector<Segment> path = segments(grammarDecoder_);
     const std::vector<Segment> loop = segments(loopDecoder_);
-    double grammarScore = 0, loopScore = 0;
+    double grammarScore = 0, loopScore = 0, wordsScore = 0;
+    int wordFrames = 0;
     result->worstWord = 1e9f;
     result->worstFiller = 0;
     for (const Segment& s : path) {
@@ -228,13 +229,16 @@ bool Recognizer::endUtterance(Result* result) {
         // A filler that the phone loop explains much better hides speech outside the phrase.
         if (isFiller(s.word))
             result->worstFiller = std::min(result->worstFiller, float(s.ascr - wordLoop));
-        else
+        else {
             result->worstWord = std::min(result->worstWord, perFrame);
+            wordsScore += s.ascr - wordLoop;
+            wordFrames += s.last - s.first + 1;
+        }
     }
     for (const Segment& s : loop)
         loopScore += s.ascr;
     result->score = float(grammarScore - loopScore) / float(result->frames);
-    result->grammarPerFrame = float(grammarScore / result->frames);
+    result->wordScore = float(wordsScore / std::max(1, wordFrames));
     result->confidence = classify(*result);
     return true;
 }

@@ -17,10 +17,11 @@ enum class Confidence { Low = -1, Normal = 0, High = 1 };
 // Thresholds on the match scores of Recognizer::Result, chosen on synthetic speech of eight
 // espeak-ng voices (command phrases against near misses, unrelated sentences and noise) as the
 // most true accepts with at most 1% false accepts; docs/speech.md has the method and figures.
-inline constexpr float HighConfidenceScore = -20.0f;
-inline constexpr float HighConfidenceWorstWord = -40.0f;
-inline constexpr float HighConfidenceWorstFiller = -300.0f;
-inline constexpr float NormalConfidenceScore = -35.0f;
+inline constexpr float HighConfidenceScore = -26.0f;
+inline constexpr float HighConfidenceWords = -40.0f;
+inline constexpr float HighConfidenceWorstWord = -55.0f;
+inline constexpr float HighConfidenceWorstFiller = -700.0f;
+inline constexpr float NormalConfidenceScore = -40.0f;
 
 // Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
 // model's language model (dictation). Two decoders hear the same audio: one searches the grammar
@@ -34,7 +35,7 @@ public:
         float score = 0;       // (grammar acoustic score - phone loop acoustic score) per frame
         float worstWord = 0;   // the same per frame, for the word that matches worst
         float worstFiller = 0; // the same in total, for the worst silence or noise in the path
-        float grammarPerFrame = 0; // the grammar path's acoustic score per frame
+        float wordScore = 0;   // the same per frame, over the phrase's words only
         Confidence confidence = Confidence::Low;
         int frames = 0;        // 10 ms frames in the utterance
     };

@@ -97,6 +97,7 @@ TEST(Grammar, AHundredPhrasesAndNoneAtAll) {
 TEST(Confidence, AllLimitsMustHoldForHigh) {
     Recognizer::Result r;
     r.score = HighConfidenceScore;
+    r.wordScore = HighConfidenceWords;
     r.worstWord = HighConfidenceWorstWord;
     r.worstFiller = HighConfidenceWorstFiller;
     EXPECT_EQ(classify(r), Confidence::High);
