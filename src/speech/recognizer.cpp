@@ -5,6 +5,8 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/feat.h>
 
 #include <QDebug>
 #include <QFile>
@@ -26,11 +28,20 @@ constexpr std::size_t MaxSpeechSamples = 10 * Recognizer::SampleRate;
 constexpr std::size_t MaxSilentSamples = 30 * Recognizer::SampleRate;
 // The pieces fed to the decoders: the voice-activity detector decides per piece.
 constexpr std::size_t ChunkSamples = 320;
+// Audio kept from before the detector noticed speech, for decoding an utterance again.
+constexpr std::size_t LeadInSamples = Recognizer::SampleRate / 2;
+// Utterances after start (or after long noise) that are decoded again once the running
+// cepstral mean has learnt the voice and the microphone: the first ones are otherwise scored too
+// low.
+constexpr int WarmUpUtterances = 3;
 
 // Both decoders score every senone in every speech frame (-compallsen): scores are then relative
 // to the same best senone per frame and can be compared across the two searches.
 ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
-    std::vector<const char*> argv = {"-hmm", nullptr, "-logfn", "/dev/null", "-vad_postspeech", VadPostSpeech};
+    // No spectral noise subtraction: its noise estimate follows loud music or noise and then eats
+    // the speech that comes after it.
+    std::vector<const char*> argv = {"-hmm",           nullptr,       "-logfn",       "/dev/null",
+                                     "-vad_postspeech", VadPostSpeech, "-remove_noise", "no"};
     const QByteArray hmm = QFile::encodeName(ModelDir + QStringLiteral("/en-us"));
     argv[1] = hmm.constData();
     argv.insert(argv.end(), extra.begin(), extra.end());
@@ -77,6 +88,11 @@ double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
     return total;
 }
 
+cmn_t* cepstralMean(ps_decoder_t* ps) {
+    feat_t* feat = ps_get_feat(ps);
+    return feat ? feat->cmn_struct : nullptr;
+}
+
 } // namespace
 
 Confidence classify(const Recognizer::Result& r) {
@@ -102,8 +118,23 @@ Recognizer::Recognizer() {
     // A light phone language model lets the loop follow the sounds rather than likely phone
     // sequences.
     loopDecoder_ = makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-lw", "1", "-compallsen", "yes"});
-    if (!isAvailable())
+    if (!isAvailable()) {
         qWarning("speech: the recognition model in %s could not be loaded", qPrintable(ModelDir));
+        return;
+    }
+    if (cmn_t* cmn = cepstralMean(grammarDecoder_)) {
+        initialMean_.resize(std::size_t(cmn->veclen));
+        cmn_live_get(cmn, initialMean_.data());
+    }
+}
+
+void Recognizer::forgetLoudSound() {
+    if (initialMean_.empty())
+        return;
+    for (ps_decoder_t* ps : {grammarDecoder_, loopDecoder_})
+        if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == initialMean_.size())
+            cmn_live_set(cmn, initialMean_.data());
+    heardUtterances_ = 0;
 }
 
 Recognizer::~Recognizer() {
@@ -190,6 +221,7 @@ void Recognizer::startUtterance() {
     inUtterance_ = true;
     inSpeech_ = false;
     utteranceSamples_ = 0;
+    utteranceAudio_.clear();
 }
 
 void Recognizer::abort() {
@@ -206,6 +238,24 @@ bool Recognizer::endUtterance(Result* result) {
     ps_end_utt(loopDecoder_);
     inUtterance_ = false;
     inSpeech_ = false;
+    if (!readResult(result))
+        return false;
+    if (heardUtterances_++ < WarmUpUtterances && result->confidence != Confidence::High) {
+        // The mean has just been updated with this very utterance: hear it once more.
+        ps_start_utt(grammarDecoder_);
+        ps_start_utt(loopDecoder_);
+        ps_process_raw(grammarDecoder_, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
+        ps_process_raw(loopDecoder_, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
+        ps_end_utt(grammarDecoder_);
+        ps_end_utt(loopDecoder_);
+        Result again;
+        if (readResult(&again) && again.phrase == result->phrase && again.score > result->score)
+            *result = again;
+    }
+    return true;
+}
+
+bool Recognizer::readResult(Result* result) {
     int32 best = 0;
     const char* hyp = ps_get_hyp(grammarDecoder_, &best);
     if (!hyp || !*hyp)
@@ -251,6 +301,7 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
         const std::size_t n = std::min(ChunkSamples, count - offset);
         if (!inUtterance_)
             startUtterance();
+        utteranceAudio_.insert(utteranceAudio_.end(), samples + offset, samples + offset + n);
         ps_process_raw(grammarDecoder_, samples + offset, n, FALSE, FALSE);
         ps_process_raw(loopDecoder_, samples + offset, n, FALSE, FALSE);
         utteranceSamples_ += n;
@@ -259,12 +310,19 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
             inSpeech_ = true;
             utteranceSamples_ = n;
         }
+        if (!inSpeech_ && utteranceAudio_.size() > LeadInSamples)
+            utteranceAudio_.erase(utteranceAudio_.begin(), utteranceAudio_.end() - LeadInSamples);
         if (inSpeech_ && !speech) {
             Result r;
             if (endUtterance(&r))
                 results.push_back(r);
         } else if (utteranceSamples_ > (inSpeech_ ? MaxSpeechSamples : MaxSilentSamples)) {
+            const bool noise = inSpeech_;
             abort();
+            // Long "speech" drags the running cepstral mean towards the noise, and speech after
+            // it would go unrecognised for a long while.
+            if (noise)
+                forgetLoudSound();
         }
     }
     return results;

@@ -72,7 +72,9 @@ public:
 private:
     void startUtterance();
     bool endUtterance(Result* result);
+    bool readResult(Result* result);
     bool applyMode();
+    void forgetLoudSound();
 
     ps_decoder_s* grammarDecoder_ = nullptr;
     ps_decoder_s* loopDecoder_ = nullptr;
@@ -85,6 +87,9 @@ private:
     bool inSpeech_ = false;
     std::size_t utteranceSamples_ = 0;
     int grammarGeneration_ = 0;
+    std::vector<float> initialMean_;
+    std::vector<int16_t> utteranceAudio_;
+    int heardUtterances_ = 0;
 };
 
 Confidence classify(const Recognizer::Result& result);
