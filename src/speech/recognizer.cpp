@@ -38,7 +38,7 @@ constexpr int WarmUpUtterances = 3;
 // Both decoders score every senone in every speech frame (-compallsen): scores are then relative
 // to the same best senone per frame and can be compared across the two searches.
 ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
-    // No spectral noise subtraction: its noise estimate follows loud music or noise and then eats
+    // No noise subtraction in the front end: its noise estimate follows loud music or noise and then eats
     // the speech that comes after it.
     std::vector<const char*> argv = {"-hmm",           nullptr,       "-logfn",       "/dev/null",
                                      "-vad_postspeech", VadPostSpeech, "-remove_noise", "no"};
