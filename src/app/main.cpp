@@ -3,7 +3,7 @@
 #include "commands/programstarter.h"
 #include "keys/keyboard.h"
 #include "keys/x11/x11keyboard.h"
-#include "speech/speechengine.h"
+#include "speech/clsspeech.h"
 #include "store/settingsstore.h"
 
 #include <QApplication>
@@ -20,18 +20,6 @@ public:
     void flush() override {}
     keys::KeyState snapshot() override { return {}; }
     keys::KeyCode keyCodeOfChar(char32_t) override { return keys::kNoKey; }
-};
-class IdleSpeech : public SpeechEngine {
-public:
-    void SetWords(const QString&, const QString&) override { hasRule_ = true; }
-    bool StartListen(const QString&) override { return hasRule_; }
-    void StopListen(const QString&) override {}
-    void SetDevice(const QString&) override { hasRule_ = false; }
-    QString GetDeviceList() override { return {}; }
-    void Speak(const QString&) override {}
-
-private:
-    bool hasRule_ = false;
 };
 } // namespace
 
@@ -52,7 +40,7 @@ int main(int argc, char** argv) {
     services.directory = AppPath();
     services.keyboard = keyboard.get();
     services.programs = &programs;
-    services.createSpeech = [] { return std::make_unique<IdleSpeech>(); };
+    services.createSpeech = [] { return std::make_unique<clsSpeech>(); };
     services.tray = std::make_unique<SystemTrayIcon>();
 
     frmSystem form(std::move(services));

@@ -1,0 +1,331 @@
+#include "speech/recognizer.h"
+
+#include "speech/espeak.h"
+#include "speech/lexicon.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/feat.h>
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace speech {
+
+namespace {
+
+const QString ModelDir = QStringLiteral(VORLIX_SPEECH_MODEL_DIR "/en-us");
+
+// Frames of silence after speech that end an utterance: 150 ms keeps the answer quick and still
+// bridges the stop closures inside words.
+constexpr const char* VadPostSpeech = "15";
+// Longer "speech" is music or noise, never a command; it is dropped to keep memory bounded.
+constexpr std::size_t MaxSpeechSamples = 10 * Recognizer::SampleRate;
+// A silent utterance is restarted now and then so that nothing accumulates over hours.
+constexpr std::size_t MaxSilentSamples = 30 * Recognizer::SampleRate;
+// The pieces fed to the decoders: the voice-activity detector decides per piece.
+constexpr std::size_t ChunkSamples = 320;
+// Audio kept from before the detector noticed speech, for decoding an utterance again.
+constexpr std::size_t LeadInSamples = Recognizer::SampleRate / 2;
+// Utterances after start (or after long noise) that are decoded again once the running
+// cepstral mean has learnt the voice and the microphone: the first ones are otherwise scored too
+// low.
+constexpr int WarmUpUtterances = 3;
+
+// Both decoders score every senone in every speech frame (-compallsen): scores are then relative
+// to the same best senone per frame and can be compared across the two searches.
+ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
+    // No noise subtraction in the front end: its noise estimate follows loud music or noise and then eats
+    // the speech that comes after it.
+    std::vector<const char*> argv = {"-hmm",           nullptr,       "-logfn",       "/dev/null",
+                                     "-vad_postspeech", VadPostSpeech, "-remove_noise", "no"};
+    const QByteArray hmm = QFile::encodeName(ModelDir + QStringLiteral("/en-us"));
+    argv[1] = hmm.constData();
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), const_cast<char**>(argv.data()), FALSE);
+    if (!config)
+        return nullptr;
+    ps_decoder_t* ps = ps_init(config);
+    cmd_ln_free_r(config);
+    return ps;
+}
+
+struct Segment {
+    QByteArray word;
+    int first = 0, last = 0; // frames, inclusive
+    int32 ascr = 0;
+};
+
+std::vector<Segment> segments(ps_decoder_t* ps) {
+    std::vector<Segment> out;
+    for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
+        Segment s;
+        s.word = ps_seg_word(seg);
+        ps_seg_frames(seg, &s.first, &s.last);
+        int32 lscr = 0, lback = 0;
+        ps_seg_prob(seg, &s.ascr, &lscr, &lback);
+        out.push_back(s);
+    }
+    return out;
+}
+
+bool isFiller(const QByteArray& word) {
+    return word.startsWith('<') || word.startsWith('[');
+}
+
+// The phone loop's acoustic score over frames first..last, sharing out segments that straddle
+// the edges by their overlap.
+double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
+    double total = 0;
+    for (const Segment& s : loop) {
+        const int from = std::max(first, s.first), to = std::min(last, s.last);
+        if (from <= to)
+            total += double(s.ascr) * (to - from + 1) / (s.last - s.first + 1);
+    }
+    return total;
+}
+
+cmn_t* cepstralMean(ps_decoder_t* ps) {
+    feat_t* feat = ps_get_feat(ps);
+    return feat ? feat->cmn_struct : nullptr;
+}
+
+} // namespace
+
+Confidence classify(const Recognizer::Result& r) {
+    if (r.score >= HighConfidenceScore && r.wordScore >= HighConfidenceWords && r.worstWord >= HighConfidenceWorstWord &&
+        r.worstFiller >= HighConfidenceWorstFiller)
+        return Confidence::High;
+    if (r.score >= NormalConfidenceScore)
+        return Confidence::Normal;
+    return Confidence::Low;
+}
+
+Recognizer::Recognizer() {
+    if (!QFileInfo::exists(ModelDir + QStringLiteral("/en-us/mdef"))) {
+        qWarning("speech: no recognition model in %s; nothing will be recognised", qPrintable(ModelDir));
+        return;
+    }
+    const QByteArray dict = QFile::encodeName(ModelDir + QStringLiteral("/cmudict-en-us.dict"));
+    const QByteArray phoneLm = QFile::encodeName(ModelDir + QStringLiteral("/en-us-phone.lm.bin"));
+    // Wide beams: with a few dozen phrases the default ones lose short phrases of unusual voices.
+    grammarDecoder_ = makeDecoder({"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60", "-pbeam", "1e-60",
+                                   "-wbeam", "1e-50"});
+    // Context-independent phones keep the loop at a fraction of real time.
+    // A light phone language model lets the loop follow the sounds rather than likely phone
+    // sequences.
+    loopDecoder_ = makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-lw", "1", "-compallsen", "yes"});
+    if (!isAvailable()) {
+        qWarning("speech: the recognition model in %s could not be loaded", qPrintable(ModelDir));
+        return;
+    }
+    if (cmn_t* cmn = cepstralMean(grammarDecoder_)) {
+        initialMean_.resize(std::size_t(cmn->veclen));
+        cmn_live_get(cmn, initialMean_.data());
+    }
+}
+
+void Recognizer::forgetLoudSound() {
+    if (initialMean_.empty())
+        return;
+    for (ps_decoder_t* ps : {grammarDecoder_, loopDecoder_})
+        if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == initialMean_.size())
+            cmn_live_set(cmn, initialMean_.data());
+    heardUtterances_ = 0;
+}
+
+Recognizer::~Recognizer() {
+    if (grammarDecoder_)
+        ps_free(grammarDecoder_);
+    if (loopDecoder_)
+        ps_free(loopDecoder_);
+}
+
+bool Recognizer::inDictionary(const QString& word) const {
+    if (!grammarDecoder_)
+        return false;
+    char* phones = ps_lookup_word(grammarDecoder_, word.toUtf8().constData());
+    if (!phones)
+        return false;
+    ckd_free(phones);
+    return true;
+}
+
+QString Recognizer::pronounce(const QString& word) {
+    return espeakToModelPhones(Espeak::instance().phonemes(word));
+}
+
+void Recognizer::setPhrases(const QStringList& phrases) {
+    abort();
+    grammar_ = buildGrammar(
+        phrases, [this](const QString& w) { return inDictionary(w); }, &Recognizer::pronounce);
+    for (const QString& why : std::as_const(grammar_.leftOut))
+        qWarning("speech: %s", qPrintable(why));
+    if (!isAvailable())
+        return;
+    for (int i = 0; i < grammar_.newWords.size(); ++i) {
+        const Grammar::Word& w = grammar_.newWords[i];
+        if (inDictionary(w.name))
+            continue;
+        // Searches are rebuilt once, with the last word.
+        const bool last = i == grammar_.newWords.size() - 1;
+        ps_add_word(grammarDecoder_, w.name.toUtf8().constData(), w.phones.toUtf8().constData(), last);
+    }
+    const QString previous = grammarSearch_;
+    grammarSearch_.clear();
+    if (!grammar_.isEmpty()) {
+        const QString name = QStringLiteral("phrases%1").arg(++grammarGeneration_);
+        if (ps_set_jsgf_string(grammarDecoder_, name.toUtf8().constData(), grammar_.jsgf.toUtf8().constData()) < 0) {
+            qWarning("speech: the grammar of %lld phrases was refused by the recogniser", qlonglong(phrases.size()));
+            grammar_ = Grammar();
+        } else {
+            grammarSearch_ = name;
+            ps_set_search(grammarDecoder_, name.toUtf8().constData());
+        }
+    }
+    if (!previous.isEmpty())
+        ps_unset_search(grammarDecoder_, previous.toUtf8().constData());
+    applyMode();
+}
+
+void Recognizer::setMode(Mode mode) {
+    if (mode == mode_)
+        return;
+    abort();
+    mode_ = mode;
+    applyMode();
+}
+
+bool Recognizer::applyMode() {
+    searchReady_ = false;
+    if (!isAvailable())
+        return false;
+    if (mode_ == Mode::Grammar && !grammarSearch_.isEmpty()) {
+        searchReady_ = ps_set_search(grammarDecoder_, grammarSearch_.toUtf8().constData()) == 0;
+    } else if (mode_ == Mode::Dictation) {
+        if (!dictationLoaded_) {
+            const QByteArray lm = QFile::encodeName(ModelDir + QStringLiteral("/en-us.lm.bin"));
+            dictationLoaded_ = ps_set_lm_file(grammarDecoder_, "dictation", lm.constData()) == 0;
+        }
+        searchReady_ = dictationLoaded_ && ps_set_search(grammarDecoder_, "dictation") == 0;
+    }
+    return searchReady_;
+}
+
+void Recognizer::startUtterance() {
+    ps_start_utt(grammarDecoder_);
+    ps_start_utt(loopDecoder_);
+    inUtterance_ = true;
+    inSpeech_ = false;
+    utteranceSamples_ = 0;
+    utteranceAudio_.clear();
+}
+
+void Recognizer::abort() {
+    if (!inUtterance_)
+        return;
+    ps_end_utt(grammarDecoder_);
+    ps_end_utt(loopDecoder_);
+    inUtterance_ = false;
+    inSpeech_ = false;
+}
+
+bool Recognizer::endUtterance(Result* result) {
+    ps_end_utt(grammarDecoder_);
+    ps_end_utt(loopDecoder_);
+    inUtterance_ = false;
+    inSpeech_ = false;
+    if (!readResult(result))
+        return false;
+    if (heardUtterances_++ < WarmUpUtterances && result->confidence != Confidence::High) {
+        // The mean has just been updated with this very utterance: hear it once more.
+        ps_start_utt(grammarDecoder_);
+        ps_start_utt(loopDecoder_);
+        ps_process_raw(grammarDecoder_, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
+        ps_process_raw(loopDecoder_, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
+        ps_end_utt(grammarDecoder_);
+        ps_end_utt(loopDecoder_);
+        Result again;
+        if (readResult(&again) && again.phrase == result->phrase && again.score > result->score)
+            *result = again;
+    }
+    return true;
+}
+
+bool Recognizer::readResult(Result* result) {
+    int32 best = 0;
+    const char* hyp = ps_get_hyp(grammarDecoder_, &best);
+    if (!hyp || !*hyp)
+        return false;
+    static const QRegularExpression alternate(QStringLiteral("\\(\\d+\\)"));
+    result->words = QString::fromUtf8(hyp).remove(alternate).simplified();
+    result->phrase = grammar_.phraseOf.value(result->words, -1);
+    result->frames = ps_get_n_frames(grammarDecoder_);
+    if (result->frames <= 0)
+        return false;
+    const std::vector<Segment> path = segments(grammarDecoder_);
+    const std::vector<Segment> loop = segments(loopDecoder_);
+    double grammarScore = 0, loopScore = 0, wordsScore = 0;
+    int wordFrames = 0;
+    result->worstWord = 1e9f;
+    result->worstFiller = 0;
+    for (const Segment& s : path) {
+        grammarScore += s.ascr;
+        const double wordLoop = loopScoreOver(loop, s.first, s.last);
+        const float perFrame = float((s.ascr - wordLoop) / (s.last - s.first + 1));
+        // A filler that the phone loop explains much better hides speech outside the phrase.
+        if (isFiller(s.word))
+            result->worstFiller = std::min(result->worstFiller, float(s.ascr - wordLoop));
+        else {
+            result->worstWord = std::min(result->worstWord, perFrame);
+            wordsScore += s.ascr - wordLoop;
+            wordFrames += s.last - s.first + 1;
+        }
+    }
+    for (const Segment& s : loop)
+        loopScore += s.ascr;
+    result->score = float(grammarScore - loopScore) / float(result->frames);
+    result->wordScore = float(wordsScore / std::max(1, wordFrames));
+    result->confidence = classify(*result);
+    return true;
+}
+
+std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std::size_t count) {
+    std::vector<Result> results;
+    if (!searchReady_)
+        return results;
+    for (std::size_t offset = 0; offset < count; offset += ChunkSamples) {
+        const std::size_t n = std::min(ChunkSamples, count - offset);
+        if (!inUtterance_)
+            startUtterance();
+        utteranceAudio_.insert(utteranceAudio_.end(), samples + offset, samples + offset + n);
+        ps_process_raw(grammarDecoder_, samples + offset, n, FALSE, FALSE);
+        ps_process_raw(loopDecoder_, samples + offset, n, FALSE, FALSE);
+        utteranceSamples_ += n;
+        const bool speech = ps_get_in_speech(grammarDecoder_);
+        if (speech && !inSpeech_) {
+            inSpeech_ = true;
+            utteranceSamples_ = n;
+        }
+        if (!inSpeech_ && utteranceAudio_.size() > LeadInSamples)
+            utteranceAudio_.erase(utteranceAudio_.begin(), utteranceAudio_.end() - LeadInSamples);
+        if (inSpeech_ && !speech) {
+            Result r;
+            if (endUtterance(&r))
+                results.push_back(r);
+        } else if (utteranceSamples_ > (inSpeech_ ? MaxSpeechSamples : MaxSilentSamples)) {
+            const bool noise = inSpeech_;
+            abort();
+            // Long "speech" drags the running cepstral mean towards the noise, and speech after
+            // it would go unrecognised for a long while.
+            if (noise)
+                forgetLoudSound();
+        }
+    }
+    return results;
+}
+
+} // namespace speech

@@ -1,0 +1,24 @@
+// clsSpeech where no audio server can be reached: no devices, no crash, nothing heard or spoken.
+#include "speech/clsspeech.h"
+
+#include <QTest>
+
+class TestSpeechNoAudio : public QObject {
+    Q_OBJECT
+private slots:
+    void everythingWorksQuietlyWithoutAudio() {
+        clsSpeech speech;
+        QCOMPARE(speech.GetDeviceList(), QString());
+        speech.SetDevice(QStringLiteral("Microphone"));
+        QVERIFY(!speech.HasAudioInput());
+        QCOMPARE(speech.CurrentDevice(), QString());
+        speech.SetWords(QStringLiteral("ZQAgent"), QStringLiteral("open mail"));
+        QVERIFY(speech.StartListen(QStringLiteral("ZQAgent")));
+        speech.Speak(QStringLiteral("Hello"));
+        QVERIFY(!speech.IsSpeaking());
+        speech.StopListen(QStringLiteral("ZQAgent"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSpeechNoAudio)
+#include "test_speech_noaudio.moc"
