@@ -87,7 +87,8 @@ void frmSystem::Form_Load() {
 
     pages_->InitOptions();
     UpdateMenus();
-    if (!ZQSpeech->StartListen(RuleName))
+    // Nothing to listen for, or nothing to listen with: the agent comes up not listening.
+    if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput())
         agent_->mnuListening_Click();
     ZQSpeech->Speak(agent_->settings.StartupText);
     timKeyWatch.start();

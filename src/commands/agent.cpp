@@ -35,6 +35,7 @@ public:
     void SetDevice(const QString&) override {}
     QString GetDeviceList() override { return {}; }
     void Speak(const QString&) override {}
+    bool HasAudioInput() const override { return false; }
 };
 } // namespace
 

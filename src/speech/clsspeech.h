@@ -38,7 +38,7 @@ public:
 
     // Whether audio is being captured from an input device (false without an audio server or
     // device, or before SetDevice).
-    bool HasAudioInput() const;
+    bool HasAudioInput() const override;
     // Description of the device being captured from; empty when none.
     QString CurrentDevice() const;
     // Whether the rule exists and is switched on.

@@ -21,4 +21,6 @@ public:
     virtual QString GetDeviceList() = 0;
     // Queues `text` to be spoken; returns at once.
     virtual void Speak(const QString& text) = 0;
+    // Whether audio is being captured from an input device.
+    virtual bool HasAudioInput() const = 0;
 };

@@ -37,6 +37,7 @@ class FrmSystemTest : public QObject {
     RecordingPrograms programs;
     RecordingSpeech* speech = nullptr;
     bool speechReleased = false;
+    bool withAudio = true;
     QStringList tray;
     QStringList boxes;
 
@@ -49,6 +50,11 @@ class FrmSystemTest : public QObject {
         return commands.count();
     }
 
+    std::unique_ptr<frmSystem> MakeFormWithoutAudio() {
+        withAudio = false;
+        return MakeForm();
+    }
+
     std::unique_ptr<frmSystem> MakeForm() {
         FormServices services;
         services.directory = dir->path();
@@ -57,6 +63,7 @@ class FrmSystemTest : public QObject {
         services.createSpeech = [this] {
             auto engine = std::make_unique<RecordingSpeech>();
             speech = engine.get();
+            engine->audio = withAudio;
             connect(engine.get(), &QObject::destroyed, this, [this] { speechReleased = true; });
             return engine;
         };
@@ -85,6 +92,7 @@ private slots:
         tray.clear();
         boxes.clear();
         speechReleased = false;
+        withAudio = true;
     }
 
     void freshStartComesUpNotListening() {
@@ -116,6 +124,17 @@ private slots:
         QCOMPARE(form->listeningAction()->text(), QStringLiteral("Stop &Listening"));
         QCOMPARE(speech->spoken, QStringList{"hello there"});
         QCOMPARE(VisibleCaptions(form->voiceMenu()), QStringList{"open mail"});
+    }
+
+    void withoutAudioInputTheAgentComesUpNotListening() {
+        CommandList commands;
+        commands.append({"mail", "Voice Command", "open mail", "Send Key(s)", "[ctrl]m"});
+        Store(commands);
+        auto form = MakeFormWithoutAudio();
+        form->Form_Load();
+        QVERIFY(!speech->active);
+        QCOMPARE(form->listeningAction()->text(), QStringLiteral("Start &Listening"));
+        QCOMPARE(tray.last(), QStringLiteral("modify 3 Not Listening (file: 1)"));
     }
 
     void menusFollowTheCommandList() {

@@ -65,6 +65,8 @@ public:
     }
     QString GetDeviceList() override { return devices; }
     void Speak(const QString& text) override { spoken << text; }
+    bool audio = true;
+    bool HasAudioInput() const override { return audio; }
 
     void Hear(const QString& text, float confidence = 1.0f) { emit Recognized(text, confidence); }
 
