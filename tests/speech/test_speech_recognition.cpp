@@ -93,7 +93,10 @@ TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
         if (round == 0)
             afterFirst = residentKb();
     }
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer holds freed memory back in quarantine, so resident size says nothing there.
     EXPECT_LT(residentKb() - afterFirst, 4096) << "memory grew while hearing noise";
+#endif
     // Still recognising afterwards.
     const auto results = hear(testaudio::speech("open mail"));
     ASSERT_FALSE(results.empty());

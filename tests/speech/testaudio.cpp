@@ -31,14 +31,15 @@ Samples speech(const QString& text, const QString& voice, int wpm, int pitch) {
     const QString wav = dir.filePath("speech.wav");
     QProcess::execute("espeak-ng", {"-v", voice, "-s", QString::number(wpm), "-p", QString::number(pitch), "-w", wav, text});
     QProcess sox;
-    sox.start("sox", QStringList{"-q", wav} + RawOut);
+    sox.start("sox", QStringList{"-R", "-q", wav} + RawOut);
     sox.waitForFinished();
     return toSamples(sox.readAllStandardOutput());
 }
 
 Samples noise(const QString& kind, double seconds, double gain) {
     QProcess sox;
-    QStringList args = {"-q", "-n"};
+    // Repeatable: the same noise every run, so a test never depends on a lucky draw.
+    QStringList args = {"-R", "-q", "-n"};
     args += RawOut;
     args += {"synth", QString::number(seconds)};
     args += kind.split(' ');
