@@ -88,7 +88,6 @@ int main(int argc, char** argv) {
     std::size_t audioSamples = 0;
     t.restart();
     unsigned seed = 1;
-    FILE* dump = std::getenv("VORLIX_BENCH_DUMP") ? std::fopen(std::getenv("VORLIX_BENCH_DUMP"), "w") : nullptr;
     for (const corpus::Utterance& u : utterances) {
         testaudio::Samples audio = testaudio::silence(0.4);
         testaudio::append(audio, u.audio);
@@ -97,11 +96,6 @@ int main(int argc, char** argv) {
         audioSamples += audio.size();
         Outcome o{&u, recognizer.process(audio.data(), audio.size())};
         for (const Recognizer::Result& r : o.results) {
-            if (dump)
-                std::fprintf(dump, "%s\t%s/%d\t%d\t%d\t%d\t%s\t%s\t%.2f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\n",
-                             qPrintable(u.kind), qPrintable(u.voice.name), u.voice.wpm, int(u.voice.heldOut), u.expected,
-                             r.phrase, qPrintable(u.text), qPrintable(r.words), r.score, r.wordScore, r.worstWord,
-                             r.worstFiller, r.frames, r.phoneRatio);
             if (std::getenv("VORLIX_BENCH_VERBOSE"))
                 std::printf("  %-10s %-18s %-40s -> %-20s %7.1f %7.1f %7.1f %7.1f (%d frames)\n", qPrintable(u.kind),
                             qPrintable(u.voice.name + "/" + QString::number(u.voice.wpm)), qPrintable(u.text), qPrintable(r.words), r.score,
@@ -109,15 +103,13 @@ int main(int argc, char** argv) {
         }
         outcomes.push_back(o);
     }
-    if (dump)
-        std::fclose(dump);
     const double cpu = t.elapsed() / 1000.0;
     std::printf("decoding: %.1f s of audio in %.1f s (%.3f s per audio second)\n\n", audioSamples / 16000.0, cpu,
                 cpu / (audioSamples / 16000.0));
 
-    std::printf("high confidence: score >= %.0f, words >= %.0f, worst word >= %.0f, worst filler >= %.0f, phone ratio >= %.2f\n",
+    std::printf("high confidence: score >= %.0f, words >= %.0f, worst word >= %.0f, worst filler >= %.0f\n",
                 speech::HighConfidenceScore, speech::HighConfidenceWords, speech::HighConfidenceWorstWord,
-                speech::HighConfidenceWorstFiller, speech::HighConfidencePhoneRatio);
+                speech::HighConfidenceWorstFiller);
     print("all voices", rate(outcomes, -1, isHigh));
     print("calibration voices", rate(outcomes, 0, isHigh));
     print("held-out voices", rate(outcomes, 1, isHigh));
@@ -138,7 +130,7 @@ int main(int argc, char** argv) {
     for (float th = -40; th <= 0; th += 2) {
         auto accept = [th](const Recognizer::Result& r) {
             return r.score >= th && r.wordScore >= speech::HighConfidenceWords && r.worstWord >= speech::HighConfidenceWorstWord &&
-                   r.worstFiller >= speech::HighConfidenceWorstFiller && r.phoneRatio >= speech::HighConfidencePhoneRatio;
+                   r.worstFiller >= speech::HighConfidenceWorstFiller;
         };
         const Rates c = rate(outcomes, 0, accept), h = rate(outcomes, 1, accept);
         std::printf("  %5.0f  TA %5.1f%% FA %4.1f%% | TA %5.1f%% FA %4.1f%%\n", th, 100.0 * c.accepted / c.inGrammar,

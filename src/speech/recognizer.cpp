@@ -97,7 +97,7 @@ cmn_t* cepstralMean(ps_decoder_t* ps) {
 
 Confidence classify(const Recognizer::Result& r) {
     if (r.score >= HighConfidenceScore && r.wordScore >= HighConfidenceWords && r.worstWord >= HighConfidenceWorstWord &&
-        r.worstFiller >= HighConfidenceWorstFiller && r.phoneRatio >= HighConfidencePhoneRatio)
+        r.worstFiller >= HighConfidenceWorstFiller)
         return Confidence::High;
     if (r.score >= NormalConfidenceScore)
         return Confidence::Normal;
@@ -272,8 +272,6 @@ bool Recognizer::readResult(Result* result) {
     int wordFrames = 0;
     result->worstWord = 1e9f;
     result->worstFiller = 0;
-    int phones = 0;
-    int firstWord = -1, lastWord = -1;
     for (const Segment& s : path) {
         grammarScore += s.ascr;
         const double wordLoop = loopScoreOver(loop, s.first, s.last);
@@ -285,24 +283,10 @@ bool Recognizer::readResult(Result* result) {
             result->worstWord = std::min(result->worstWord, perFrame);
             wordsScore += s.ascr - wordLoop;
             wordFrames += s.last - s.first + 1;
-            if (char* pron = ps_lookup_word(grammarDecoder_, s.word.constData())) {
-                phones += int(QByteArray(pron).simplified().count(' ')) + 1;
-                ckd_free(pron);
-            }
-            if (firstWord < 0)
-                firstWord = s.first;
-            lastWord = s.last;
         }
     }
-    int loopPhones = 0;
-    for (const Segment& s : loop) {
+    for (const Segment& s : loop)
         loopScore += s.ascr;
-        // Only the loop's speech sounds within the phrase's words count, not its silences and noises.
-        const int mid = (s.first + s.last) / 2;
-        if (mid >= firstWord && mid <= lastWord && s.word != "SIL" && !isFiller(s.word) && !s.word.startsWith('+'))
-            ++loopPhones;
-    }
-    result->phoneRatio = phones > 0 ? float(loopPhones) / float(phones) : 1.0f;
     result->score = float(grammarScore - loopScore) / float(result->frames);
     result->wordScore = float(wordsScore / std::max(1, wordFrames));
     result->confidence = classify(*result);

@@ -15,16 +15,12 @@ namespace speech {
 enum class Confidence { Low = -1, Normal = 0, High = 1 };
 
 // Thresholds on the match scores of Recognizer::Result, chosen on synthetic speech of eight
-// espeak-ng voices (command phrases against near misses, unrelated sentences and noise) by
-// cross-validation across the voices for at most 1% false accepts, the score one step stricter
-// for voices never seen; docs/speech.md has the method and figures.
-inline constexpr float HighConfidenceScore = -24.0f;
+// espeak-ng voices (command phrases against near misses, unrelated sentences and noise) as the
+// most true accepts with at most 1% false accepts; docs/speech.md has the method and figures.
+inline constexpr float HighConfidenceScore = -26.0f;
 inline constexpr float HighConfidenceWords = -40.0f;
-inline constexpr float HighConfidenceWorstWord = -60.0f;
+inline constexpr float HighConfidenceWorstWord = -55.0f;
 inline constexpr float HighConfidenceWorstFiller = -700.0f;
-// A phrase forced onto a much shorter sound (a hum, a sweep, "hello" heard as "go back"): the
-// phone loop finds far fewer phones there than the phrase has. Spoken phrases gave 0.7 or more.
-inline constexpr float HighConfidencePhoneRatio = 0.5f;
 inline constexpr float NormalConfidenceScore = -40.0f;
 
 // Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
@@ -42,7 +38,6 @@ public:
         float wordScore = 0;   // the same per frame, over the phrase's words only
         Confidence confidence = Confidence::Low;
         int frames = 0;        // 10 ms frames in the utterance
-        float phoneRatio = 1;  // phones the loop found over the phrase's words / the words' phones
     };
 
     enum class Mode { Off, Grammar, Dictation };

@@ -106,15 +106,3 @@ TEST(Confidence, AllLimitsMustHoldForHigh) {
     r.score = NormalConfidenceScore - 1;
     EXPECT_EQ(classify(r), Confidence::Low);
 }
-
-TEST(Confidence, TooFewPhonesHeardForThePhraseIsNotHigh) {
-    Recognizer::Result r;
-    r.score = HighConfidenceScore;
-    r.wordScore = HighConfidenceWords;
-    r.worstWord = HighConfidenceWorstWord;
-    r.worstFiller = HighConfidenceWorstFiller;
-    r.phoneRatio = HighConfidencePhoneRatio;
-    EXPECT_EQ(classify(r), Confidence::High);
-    r.phoneRatio = HighConfidencePhoneRatio - 0.1f;
-    EXPECT_EQ(classify(r), Confidence::Normal);
-}
