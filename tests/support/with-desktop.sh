@@ -53,6 +53,9 @@ if [ $want_audio = 1 ]; then
         # An idle null sink delivers its monitor in bursts; a steady silent stream keeps capture even.
         pacat --playback --device=spk --latency-msec=20 </dev/zero >/dev/null 2>&1 &
         pids+=($!)
+        # A freshly started server's microphone delivers nothing for about 2 s: a phrase played then
+        # would be lost before any program hears it. Wait until audio flows.
+        timeout 5 parec --device=mic --rate=16000 --channels=1 --format=s16le 2>/dev/null | head -c 3200 >/dev/null || true
         export VORLIX_TEST_SPEAKER=spk
     else
         echo "with-desktop: PulseAudio did not start; audio tests will see no devices" >&2
