@@ -13,8 +13,14 @@ struct KeyCommand {
     QString Watch;
     QString Type;
     QString Value;
+    // The settings file's row that holds this command, 0 while it has none. Not part of what the
+    // command is: a save uses it to write only what changed.
+    qint64 RowId = 0;
 
-    bool operator==(const KeyCommand&) const = default;
+    bool operator==(const KeyCommand& other) const {
+        return Name == other.Name && ActionType == other.ActionType && Watch == other.Watch && Type == other.Type &&
+               Value == other.Value;
+    }
 };
 
 namespace Kind {
@@ -54,8 +60,7 @@ public:
 
 private:
     int checkedSlot(int slot) const {
-        if (slot < 1 || slot > count())
-            throw std::out_of_range("command slot out of range");
+        if (slot < 1 || slot > count()) throw std::out_of_range("command slot out of range");
         return slot;
     }
     std::vector<KeyCommand> slots_;
