@@ -497,8 +497,6 @@ void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands)
 }
 
 void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& commands) {
-    if (!untrusted_.isEmpty()) throw StoreError(Err::ReadOnly, untrusted_);
-
     // What changed since the file was read or last written.
     unsigned settingBits = 0;
     std::vector<unsigned> fieldBits;
@@ -541,7 +539,9 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
         return changed || !deleted.isEmpty();
     };
     if (known_ && !plan()) return;
+    if (!untrusted_.isEmpty()) throw StoreError(Err::ReadOnly, untrusted_);
 
+    const bool known = known_;
     QString kept;
     std::optional<qint64> settingsRow = settingsRow_;
     std::vector<qint64> newRows(size_t(commands.count()) + 1, 0);
@@ -625,7 +625,10 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
             }
 
             const QString rowId = RowIdName(db, kCommandsTable);
-            if (!deleted.isEmpty()) {
+            // A store that has just read the whole table and keeps none of it empties it in one statement.
+            if (!known && !deleted.isEmpty() && deleted.size() == storedCommands_.size()) {
+                db.execute(QStringLiteral("DELETE FROM %1").arg(QuoteName(kCommandsTable)));
+            } else if (!deleted.isEmpty()) {
                 Statement remove =
                     db.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(QuoteName(kCommandsTable), rowId));
                 for (qint64 row : deleted) {
