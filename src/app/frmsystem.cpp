@@ -73,8 +73,7 @@ void frmSystem::Form_Load() {
         connect(object, SIGNAL(Recognized(QString, float)), this, SLOT(OnRecognized(QString, float)));
     agent_ = std::make_unique<Agent>(*this, *ZQSpeech, *services_.keyboard, *services_.programs);
     agent_->onEdited = [this] { saveSoon_.start(); };
-    pages_ = new OptionsPages(
-        *agent_, [this] { UpdateMenus(); }, this);
+    pages_ = new OptionsPages(*agent_, [this] { UpdateMenus(); }, this);
     pages_->setMessageSink([this](const QString& text) { services_.messageBox(QMessageBox::Information, text); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -86,14 +85,16 @@ void frmSystem::Form_Load() {
     store_.report = [this](const QString& message) { services_.messageBox(QMessageBox::Warning, message); };
     store_.notice = [this](const QString& message) {
         std::fprintf(stderr, "vorlix: %s\n", qPrintable(message));
-        if (!unloaded_) services_.messageBox(QMessageBox::Information, message);
+        if (!unloaded_)
+            services_.messageBox(QMessageBox::Information, message);
     };
     store_.LoadSettings(agent_->settings, agent_->commands);
 
     pages_->InitOptions();
     UpdateMenus();
     // Nothing to listen for, or nothing to listen with: the agent comes up not listening.
-    if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput()) agent_->mnuListening_Click();
+    if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput())
+        agent_->mnuListening_Click();
     ZQSpeech->Speak(agent_->settings.StartupText);
     timKeyWatch.start();
 }
@@ -106,18 +107,18 @@ void frmSystem::mnuOptions_Click() {
     pages_->tabOptions_Click();
 }
 
-void frmSystem::mnuExit_Click() {
-    ShutDown(true);
-}
+void frmSystem::mnuExit_Click() { ShutDown(true); }
 
 void frmSystem::ShutDown(bool interactive) {
-    if (unloaded_) return;
+    if (unloaded_)
+        return;
     ExitRequested = true;
     Form_Unload(interactive);
 }
 
 void frmSystem::Form_Unload(bool interactive) {
-    if (unloaded_) return;
+    if (unloaded_)
+        return;
     unloaded_ = true;
     timKeyWatch.stop();
     saveSoon_.stop();
@@ -137,8 +138,7 @@ bool frmSystem::SaveNow(bool interactive) {
         return true;
     } catch (const StoreError& error) {
         const QString message = SettingsStore::FormatError(error, QStringLiteral("SaveSettings"));
-        std::fprintf(stderr, "vorlix: %s\n",
-                     qPrintable(QString(message).replace(QLatin1String("\r\n"), QLatin1String(" - "))));
+        std::fprintf(stderr, "vorlix: %s\n", qPrintable(QString(message).replace(QLatin1String("\r\n"), QLatin1String(" - "))));
         // A failing autosave is told once, not at every keystroke; the save at the end always tells.
         if (interactive)
             services_.messageBox(QMessageBox::Warning, message);
@@ -162,22 +162,25 @@ void frmSystem::Form_QueryUnload(QCloseEvent* event) {
 
 void frmSystem::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) Form_Resize();
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
 }
 
 void frmSystem::Form_Resize() {
     // Minimising sends the window back to the tray.
-    if (isMinimized() && isVisible()) QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
+    if (isMinimized() && isVisible())
+        QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
 }
 
-void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
-                               const std::function<void(int)>& onClick) {
+void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries,
+                               const QString& kind, const std::function<void(int)>& onClick) {
     separator->setVisible(true);
     for (size_t i = 1; i < entries.size(); ++i)
         entries[i]->setVisible(false);
     int k = 0;
     for (const KeyCommand& command : agent_->commands) {
-        if (command.ActionType != kind) continue;
+        if (command.ActionType != kind)
+            continue;
         ++k;
         if (int(entries.size()) <= k) {
             auto* entry = new QAction(submenu);
@@ -199,25 +202,17 @@ void frmSystem::UpdateMenus() {
     RebuildSubmenu(mnuVoiceMain_, mnuF_, mnuVoice_, Kind::VoiceCommand, [this](int i) { mnuVoice_Click(i); });
 }
 
-void frmSystem::mnuCom_Click(int index) {
-    agent_->RunMenuCommands(Kind::MenuItem, mnuCom_.at(size_t(index))->text());
-}
+void frmSystem::mnuCom_Click(int index) { agent_->RunMenuCommands(Kind::MenuItem, mnuCom_.at(size_t(index))->text()); }
 
 void frmSystem::mnuVoice_Click(int index) {
     agent_->RunMenuCommands(Kind::VoiceCommand, mnuVoice_.at(size_t(index))->text());
 }
 
-void frmSystem::ModifyTrayIcon(TrayImage image, const QString& tip) {
-    services_.tray->Modify(image, tip);
-}
+void frmSystem::ModifyTrayIcon(TrayImage image, const QString& tip) { services_.tray->Modify(image, tip); }
 
-void frmSystem::SetListeningCaption(const QString& caption) {
-    mnuListening_->setText(caption);
-}
+void frmSystem::SetListeningCaption(const QString& caption) { mnuListening_->setText(caption); }
 
-void frmSystem::ShowMessage(const QString& text) {
-    services_.messageBox(QMessageBox::Information, text);
-}
+void frmSystem::ShowMessage(const QString& text) { services_.messageBox(QMessageBox::Information, text); }
 
 void frmSystem::Notify(const QString& title, const QString& text) {
     std::fprintf(stderr, "vorlix: %s: %s\n", qPrintable(title), qPrintable(text));
