@@ -91,6 +91,7 @@ void frmSystem::Form_Load() {
     store_.LoadSettings(agent_->settings, agent_->commands);
 
     pages_->InitOptions();
+    store_.AcceptDefaults(agent_->settings);
     UpdateMenus();
     // Nothing to listen for, or nothing to listen with: the agent comes up not listening.
     if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput())

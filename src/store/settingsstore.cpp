@@ -192,6 +192,32 @@ void ReadSetting(const Row& row, int field, AgentSettings& s) {
     }
 }
 
+void CopySetting(AgentSettings& to, const AgentSettings& from, int field) {
+    switch (field) {
+    case 0:
+        to.StartupText = from.StartupText;
+        break;
+    case 1:
+        to.DeviceName = from.DeviceName;
+        break;
+    case 2:
+        to.ListenCommand = from.ListenCommand;
+        break;
+    case 3:
+        to.ListenTime = from.ListenTime;
+        break;
+    case 4:
+        to.Response = from.Response;
+        break;
+    case 5:
+        to.ResponseListen = from.ResponseListen;
+        break;
+    default:
+        to.ResponseCommand = from.ResponseCommand;
+        break;
+    }
+}
+
 // A command's field in the order of kCommandFields.
 const QString& FieldOf(const KeyCommand& c, int field) {
     switch (field) {
@@ -395,6 +421,7 @@ void SettingsStore::EnsureFile(AgentSettings& settings) {
 
 void SettingsStore::ReadFile(Database& db, AgentSettings& settings, CommandList& commands, const Step& step) {
     known_ = true;
+    settingsUnread_ = false;
     settingsRow_.reset();
     doubtfulSettings_ = 0;
     storedCommands_.clear();
@@ -415,7 +442,7 @@ void SettingsStore::ReadFile(Database& db, AgentSettings& settings, CommandList&
     } else if (readable) {
         settings.StartupText = NoRowStartupText;
     } else {
-        keepBeforeSave_ = true;
+        keepBeforeSave_ = settingsUnread_ = true;
     }
     storedSettings_ = settings;
     query.reset();
@@ -486,6 +513,7 @@ void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands)
         std::optional<Database> db;
         if (locked || !step([&] { db.emplace(path_, Database::Mode::OpenExisting, busyTimeoutMs); })) {
             keepBeforeSave_ = keepBeforeSave_ || QFileInfo::exists(path_);
+            settingsUnread_ = keepBeforeSave_;
         } else {
             // One read transaction: the settings and the commands come from the same state of the file.
             step([&] { db->execute(QStringLiteral("BEGIN")); });
@@ -494,6 +522,12 @@ void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands)
     }
     loading_ = false;
     DeliverReports();
+}
+
+void SettingsStore::AcceptDefaults(const AgentSettings& settings) {
+    for (int f = 0; f < kSettingCount; ++f) {
+        if (settingsUnread_ || (doubtfulSettings_ & (1u << f))) CopySetting(storedSettings_, settings, f);
+    }
 }
 
 void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& commands) {

@@ -53,6 +53,10 @@ public:
         SaveSettings(settings, copy);
     }
 
+    // Values that start-up puts in place of settings it could not read are not edits: a save writes
+    // such a setting only once it is changed again.
+    void AcceptDefaults(const AgentSettings& settings);
+
     // Receives each load failure's full message text, after the file is closed.
     std::function<void(const QString& message)> report;
     // Receives, after the file is closed, the news that a save kept the file aside first.
@@ -90,6 +94,8 @@ private:
     // A new file gets its settings row even when nothing was edited.
     bool writeSettingsRow_ = false;
     std::optional<qint64> settingsRow_;
+    // The settings row could not be read at all.
+    bool settingsUnread_ = false;
     AgentSettings storedSettings_;
     unsigned doubtfulSettings_ = 0;
     QHash<qint64, StoredCommand> storedCommands_;
