@@ -371,7 +371,15 @@ QString SettingsStore::KeepAside(const QString& why, bool withJournal) {
 }
 
 void SettingsStore::OpenSettingsDatabase(AgentSettings& settings) {
-    EnsureFile(settings);
+    loading_ = true;
+    try {
+        EnsureFile(settings);
+    } catch (const StoreError&) {
+        loading_ = false;
+        DeliverReports();
+        throw;
+    }
+    loading_ = false;
     DeliverReports();
 }
 
