@@ -99,8 +99,12 @@ QString UntrustedSettingsReason(const QString& filePath) {
                    kRunsWithDefaults;
     }
 
-    // The file's folder and every folder above it, as the system resolves them.
-    QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    // The file's folder and every folder above it, as the system resolves them. A folder still to be
+    // made is as safe as the first existing one, where it would be made.
+    QString folder = info.absolutePath();
+    while (!QFileInfo::exists(folder) && folder != QFileInfo(folder).path())
+        folder = QFileInfo(folder).path();
+    folder = QFileInfo(folder).canonicalFilePath();
     for (bool holdsFile = true; !folder.isEmpty(); holdsFile = false) {
         if (stat(QFile::encodeName(folder).constData(), &st) != 0) break;
         const QString where = holdsFile ? QStringLiteral("The folder \"%1\", where the settings file is kept,")
