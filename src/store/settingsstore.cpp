@@ -428,7 +428,6 @@ void SettingsStore::EnsureFile(AgentSettings& settings) {
 }
 
 void SettingsStore::ReadFile(Database& db, AgentSettings& settings, CommandList& commands, const Step& step) {
-    known_ = true;
     settingsUnread_ = false;
     settingsRow_.reset();
     doubtfulSettings_ = 0;
@@ -608,6 +607,7 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
                     }
                 });
                 settingsRow = settingsRow_;
+                known_ = true;
                 if (!plan()) {
                     db.execute(QStringLiteral("ROLLBACK"));
                     return;
