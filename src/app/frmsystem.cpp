@@ -83,9 +83,15 @@ void frmSystem::Form_Load() {
     services_.tray->Add(TrayImage::NotListening, TrayTip::Loading);
 
     store_.report = [this](const QString& message) { services_.messageBox(QMessageBox::Warning, message); };
+    store_.notice = [this](const QString& message) {
+        std::fprintf(stderr, "vorlix: %s\n", qPrintable(message));
+        if (!unloaded_)
+            services_.messageBox(QMessageBox::Information, message);
+    };
     store_.LoadSettings(agent_->settings, agent_->commands);
 
     pages_->InitOptions();
+    store_.AcceptDefaults(agent_->settings);
     UpdateMenus();
     // Nothing to listen for, or nothing to listen with: the agent comes up not listening.
     if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput())

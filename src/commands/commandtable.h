@@ -13,8 +13,14 @@ struct KeyCommand {
     QString Watch;
     QString Type;
     QString Value;
+    // The settings file's row that holds this command, 0 while it has none. Not part of what the
+    // command is: a save uses it to write only what changed.
+    qint64 RowId = 0;
 
-    bool operator==(const KeyCommand&) const = default;
+    bool operator==(const KeyCommand& other) const {
+        return Name == other.Name && ActionType == other.ActionType && Watch == other.Watch && Type == other.Type &&
+               Value == other.Value;
+    }
 };
 
 namespace Kind {

@@ -1,7 +1,13 @@
 #include "store/database.h"
 
+#include <QFile>
 #include <QStringList>
 #include <sqlite3.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,43 +41,73 @@ QString QuoteName(const QString& name) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-Database::Database(const QString& path, Mode mode) : path_(path) {
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (mode == Mode::Create)
-        flags |= SQLITE_OPEN_CREATE;
+bool SameName(const QString& a, const QString& b) {
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const char16_t x = a[i].unicode(), y = b[i].unicode();
+        auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+        if (lower(x) != lower(y)) return false;
+    }
+    return true;
+}
+
+Database::Database(const QString& path, Mode mode, int busyTimeoutMs) : path_(path) {
+    if (mode == Mode::Create) {
+        // Made here rather than by the engine: owner-only, and never through a planted link.
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+        else if (errno != EEXIST)
+            throw StoreError(errno == EACCES || errno == EROFS ? StoreErrorNumber::ReadOnly
+                                                               : StoreErrorNumber::CannotOpen,
+                             QStringLiteral("Cannot create the settings file \"%1\": %2.")
+                                 .arg(path, QString::fromLocal8Bit(strerror(errno))));
+    }
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         const QString message = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QStringLiteral("out of memory");
         sqlite3_close(db_);
         db_ = nullptr;
-        throw StoreError(ErrorNumberOf(rc), QStringLiteral("Cannot open the settings file \"%1\": %2.").arg(path, message));
+        throw StoreError(ErrorNumberOf(rc),
+                         QStringLiteral("Cannot open the settings file \"%1\": %2.").arg(path, message));
     }
     sqlite3_extended_result_codes(db_, 0);
-    // Another instance saving at the same moment waits briefly instead of failing at once.
-    sqlite3_busy_timeout(db_, 500);
+    // A file that another program holds for a moment is waited for rather than taken as unreadable.
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
 }
 
-Database::~Database() { sqlite3_close(db_); }
+qint64 Database::changes() const {
+    return sqlite3_changes64(db_);
+}
+
+qint64 Database::lastInsertRowId() const {
+    return sqlite3_last_insert_rowid(db_);
+}
+
+Database::~Database() {
+    sqlite3_close(db_);
+}
 
 void Database::fail(int code, const QString& doing) const {
-    throw StoreError(ErrorNumberOf(code),
-                     QStringLiteral("%1 failed in \"%2\": %3.").arg(doing, path_, QString::fromUtf8(sqlite3_errmsg(db_))));
+    throw StoreError(
+        ErrorNumberOf(code),
+        QStringLiteral("%1 failed in \"%2\": %3.").arg(doing, path_, QString::fromUtf8(sqlite3_errmsg(db_))));
 }
 
 void Database::execute(const QString& sql) {
     char* error = nullptr;
     const int rc = sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &error);
     sqlite3_free(error);
-    if (rc != SQLITE_OK)
-        fail(rc, sql.section(QLatin1Char(' '), 0, 1));
+    if (rc != SQLITE_OK) fail(rc, sql.section(QLatin1Char(' '), 0, 1));
 }
 
 Statement Database::prepare(const QString& sql) {
     sqlite3_stmt* stmt = nullptr;
     const QByteArray text = sql.toUtf8();
     const int rc = sqlite3_prepare_v2(db_, text.constData(), int(text.size()), &stmt, nullptr);
-    if (rc != SQLITE_OK)
-        fail(rc, sql.section(QLatin1Char(' '), 0, 1));
+    if (rc != SQLITE_OK) fail(rc, sql.section(QLatin1Char(' '), 0, 1));
     return Statement(*this, stmt);
 }
 
@@ -92,35 +128,46 @@ QStringList Database::fieldNames(const QString& table) {
     return names;
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+    sqlite3_finalize(stmt_);
+}
 
 void Statement::bind(int index, const QString& text) {
     const QByteArray utf8 = text.toUtf8();
     const int rc = sqlite3_bind_text(stmt_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    if (rc != SQLITE_OK)
-        db_->fail(rc, QStringLiteral("Writing a value"));
+    if (rc != SQLITE_OK) db_->fail(rc, QStringLiteral("Writing a value"));
 }
 
 void Statement::bind(int index, qint64 value) {
     const int rc = sqlite3_bind_int64(stmt_, index, value);
-    if (rc != SQLITE_OK)
-        db_->fail(rc, QStringLiteral("Writing a value"));
+    if (rc != SQLITE_OK) db_->fail(rc, QStringLiteral("Writing a value"));
+}
+
+void Statement::bind(int index, const QVariant& value) {
+    if (value.typeId() == QMetaType::LongLong)
+        bind(index, value.toLongLong());
+    else
+        bind(index, value.toString());
 }
 
 bool Statement::step() {
     const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE)
-        return false;
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
     db_->fail(rc, QStringLiteral("Reading or writing a row"));
 }
 
-void Statement::reset() { sqlite3_reset(stmt_); }
+void Statement::reset() {
+    sqlite3_reset(stmt_);
+}
 
-int Statement::columnCount() const { return sqlite3_column_count(stmt_); }
+int Statement::columnCount() const {
+    return sqlite3_column_count(stmt_);
+}
 
-QString Statement::columnName(int column) const { return QString::fromUtf8(sqlite3_column_name(stmt_, column)); }
+QString Statement::columnName(int column) const {
+    return QString::fromUtf8(sqlite3_column_name(stmt_, column));
+}
 
 QVariant Statement::value(int column) const {
     switch (sqlite3_column_type(stmt_, column)) {
@@ -136,5 +183,20 @@ QVariant Statement::value(int column) const {
     default:
         return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column)),
                                           sqlite3_column_bytes(stmt_, column)));
+    }
+}
+
+bool Statement::isPlainText(int column) const {
+    switch (sqlite3_column_type(stmt_, column)) {
+    case SQLITE_BLOB:
+    case SQLITE_FLOAT:
+        return false;
+    case SQLITE_TEXT: {
+        const QByteArray bytes(reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column)),
+                               sqlite3_column_bytes(stmt_, column));
+        return QString::fromUtf8(bytes).toUtf8() == bytes;
+    }
+    default:
+        return true;
     }
 }

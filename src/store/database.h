@@ -43,7 +43,9 @@ class Statement;
 class Database {
 public:
     enum class Mode { OpenExisting, Create };
-    Database(const QString& path, Mode mode);
+    // Never follows a symbolic link; a new file is readable by its owner only. A file locked by
+    // another program is waited for up to `busyTimeoutMs`.
+    Database(const QString& path, Mode mode, int busyTimeoutMs = 5000);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -52,6 +54,9 @@ public:
     Statement prepare(const QString& sql);
     // Throws with the connection's error, numbered by what went wrong.
     [[noreturn]] void fail(int code, const QString& doing) const;
+
+    qint64 changes() const;
+    qint64 lastInsertRowId() const;
 
     QStringList tableNames();
     QStringList fieldNames(const QString& table);
@@ -71,6 +76,8 @@ public:
 
     void bind(int index, const QString& text);
     void bind(int index, qint64 value);
+    // A string as text, a whole number as an integer.
+    void bind(int index, const QVariant& value);
     // True while a row is available.
     bool step();
     void reset();
@@ -79,6 +86,9 @@ public:
     QString columnName(int column) const;
     // The stored value: null, a 64-bit integer, a double, a string or a blob.
     QVariant value(int column) const;
+    // False when the stored value would not come back the same if written again as a string:
+    // a blob, a real number, or text that is not valid UTF-8.
+    bool isPlainText(int column) const;
 
 private:
     Database* db_;
@@ -87,3 +97,5 @@ private:
 
 // Quotes a name for use in SQL.
 QString QuoteName(const QString& name);
+// Compares names the way SQLite resolves them: ASCII letters without case, everything else exactly.
+bool SameName(const QString& a, const QString& b);

@@ -7,9 +7,15 @@
 #include <QSet>
 #include <QStringList>
 
+#include "store/filetrust.h"
+
+#include <algorithm>
 #include <cmath>
+#include <fcntl.h>
 #include <limits>
+#include <map>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -25,15 +31,15 @@ struct FieldSpec {
 };
 
 constexpr FieldSpec kSettingsFields[] = {
-    {"StartupText", FieldType::Text, 255, true},   {"DeviceName", FieldType::Text, 255, true},
-    {"ListenCommand", FieldType::Text, 255, true}, {"ListenTime", FieldType::Long, 0, false},
-    {"Response", FieldType::Text, 255, true},      {"ResponseListen", FieldType::Boolean, 0, false},
+    {"StartupText", FieldType::Text, 255, true},       {"DeviceName", FieldType::Text, 255, true},
+    {"ListenCommand", FieldType::Text, 255, true},     {"ListenTime", FieldType::Long, 0, false},
+    {"Response", FieldType::Text, 255, true},          {"ResponseListen", FieldType::Boolean, 0, false},
     {"ResponseCommand", FieldType::Boolean, 0, false},
 };
 
 constexpr FieldSpec kCommandFields[] = {
-    {"Name", FieldType::Text, 255, true}, {"Watch", FieldType::Text, 255, true},
-    {"Value", FieldType::Text, 255, true}, {"Type", FieldType::Text, 255, true},
+    {"Name", FieldType::Text, 255, true},       {"Watch", FieldType::Text, 255, true},
+    {"Value", FieldType::Text, 255, true},      {"Type", FieldType::Text, 255, true},
     {"ActionType", FieldType::Text, 255, true},
 };
 
@@ -54,16 +60,13 @@ void RunSchemaPass(Database& db) {
 }
 
 void RequireValue(const QVariant& value) {
-    if (value.isNull())
-        throw StoreError(Err::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
+    if (value.isNull()) throw StoreError(Err::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
 }
 
 QString ReadText(const QVariant& value, const QString& field) {
     RequireValue(value);
-    if (value.typeId() == QMetaType::QByteArray)
-        return QString::fromUtf8(value.toByteArray());
-    if (value.typeId() == QMetaType::Double)
-        return QString::number(value.toDouble(), 'g', 15);
+    if (value.typeId() == QMetaType::QByteArray) return QString::fromUtf8(value.toByteArray());
+    if (value.typeId() == QMetaType::Double) return QString::number(value.toDouble(), 'g', 15);
     return value.toString();
 }
 
@@ -82,8 +85,7 @@ qint32 ReadLong(const QVariant& value, const QString& field) {
     } else if (value.typeId() == QMetaType::QString) {
         bool ok = false;
         number = value.toString().trimmed().toDouble(&ok);
-        if (!ok)
-            TypeMismatch(field);
+        if (!ok) TypeMismatch(field);
     } else {
         TypeMismatch(field);
     }
@@ -96,62 +98,217 @@ qint32 ReadLong(const QVariant& value, const QString& field) {
 
 bool ReadBool(const QVariant& value, const QString& field) {
     RequireValue(value);
-    if (value.typeId() == QMetaType::LongLong)
-        return value.toLongLong() != 0;
-    if (value.typeId() == QMetaType::Double)
-        return value.toDouble() != 0;
+    if (value.typeId() == QMetaType::LongLong) return value.toLongLong() != 0;
+    if (value.typeId() == QMetaType::Double) return value.toDouble() != 0;
     if (value.typeId() == QMetaType::QString) {
         const QString text = value.toString().trimmed();
-        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-            return true;
-        if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
-            return false;
+        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return true;
+        if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return false;
         bool ok = false;
         const double number = text.toDouble(&ok);
-        if (ok)
-            return number != 0;
+        if (ok) return number != 0;
     }
     TypeMismatch(field);
 }
 
-// One row of a query, with its fields found by exact name.
+// One row of a query, with its fields found by name as SQLite resolves names; the first `skip`
+// columns are not fields.
 class Row {
 public:
-    explicit Row(Statement& query) : query_(query) {
-        for (int c = 0; c < query.columnCount(); ++c)
+    Row(Statement& query, int skip) : query_(query), skip_(skip) {
+        for (int c = skip; c < query.columnCount(); ++c)
             columns_.append(query.columnName(c));
     }
-    QVariant operator[](const QString& field) const {
-        const qsizetype column = columns_.indexOf(field);
-        if (column < 0)
-            throw StoreError(kItemNotFound, QStringLiteral("Item not found in this collection (field %1)").arg(field));
-        return query_.value(int(column));
-    }
+    QVariant operator[](const QString& field) const { return query_.value(column(field)); }
+    bool plain(const QString& field) const { return query_.isPlainText(column(field)); }
 
 private:
+    int column(const QString& field) const {
+        for (qsizetype c = 0; c < columns_.size(); ++c) {
+            if (SameName(columns_[c], field)) return int(c) + skip_;
+        }
+        throw StoreError(kItemNotFound, QStringLiteral("Item not found in this collection (field %1)").arg(field));
+    }
+
     Statement& query_;
+    int skip_;
     QStringList columns_;
 };
 
+QString SettingName(int field) {
+    return QString::fromLatin1(kSettingsFields[field].name);
+}
+QString CommandFieldName(int field) {
+    return QString::fromLatin1(kCommandFields[field].name);
+}
+constexpr int kSettingCount = int(std::size(kSettingsFields));
+constexpr int kCommandFieldCount = int(std::size(kCommandFields));
+
+// A setting as it is written, in the order of kSettingsFields.
+QVariant SettingOf(const AgentSettings& s, int field) {
+    switch (field) {
+    case 0:
+        return s.StartupText;
+    case 1:
+        return s.DeviceName;
+    case 2:
+        return s.ListenCommand;
+    case 3:
+        return qint64(s.ListenTime);
+    case 4:
+        return s.Response;
+    case 5:
+        return qint64(s.ResponseListen ? 1 : 0);
+    default:
+        return qint64(s.ResponseCommand ? 1 : 0);
+    }
+}
+
+void ReadSetting(const Row& row, int field, AgentSettings& s) {
+    const QString name = SettingName(field);
+    const QVariant value = row[name];
+    switch (field) {
+    case 0:
+        s.StartupText = ReadText(value, name);
+        break;
+    case 1:
+        s.DeviceName = ReadText(value, name);
+        break;
+    case 2:
+        s.ListenCommand = ReadText(value, name);
+        break;
+    case 3:
+        s.ListenTime = ReadLong(value, name);
+        break;
+    case 4:
+        s.Response = ReadText(value, name);
+        break;
+    case 5:
+        s.ResponseListen = ReadBool(value, name);
+        break;
+    default:
+        s.ResponseCommand = ReadBool(value, name);
+        break;
+    }
+}
+
+void CopySetting(AgentSettings& to, const AgentSettings& from, int field) {
+    switch (field) {
+    case 0:
+        to.StartupText = from.StartupText;
+        break;
+    case 1:
+        to.DeviceName = from.DeviceName;
+        break;
+    case 2:
+        to.ListenCommand = from.ListenCommand;
+        break;
+    case 3:
+        to.ListenTime = from.ListenTime;
+        break;
+    case 4:
+        to.Response = from.Response;
+        break;
+    case 5:
+        to.ResponseListen = from.ResponseListen;
+        break;
+    default:
+        to.ResponseCommand = from.ResponseCommand;
+        break;
+    }
+}
+
+// A command's field in the order of kCommandFields.
+const QString& FieldOf(const KeyCommand& c, int field) {
+    switch (field) {
+    case 0:
+        return c.Name;
+    case 1:
+        return c.Watch;
+    case 2:
+        return c.Value;
+    case 3:
+        return c.Type;
+    default:
+        return c.ActionType;
+    }
+}
+QString& FieldOf(KeyCommand& c, int field) {
+    return const_cast<QString&>(FieldOf(std::as_const(c), field));
+}
+
+// Reads one field; a value that is there but could not be read exactly is marked in `doubtful`.
+void ReadMarked(const Row& row, const QString& name, int bit, unsigned& doubtful, const std::function<void()>& read) {
+    try {
+        read();
+        if (!row.plain(name)) doubtful |= 1u << bit;
+    } catch (const StoreError& error) {
+        if (error.number != Err::InvalidUseOfNull) doubtful |= 1u << bit;
+        throw;
+    }
+}
+
+// The name under which the table's row numbers can be selected: a field may take the usual one.
+QString RowIdName(Database& db, const QString& table) {
+    const QStringList fields = db.fieldNames(table);
+    for (const char* candidate : {"rowid", "_rowid_", "oid"}) {
+        const QString name = QString::fromLatin1(candidate);
+        if (std::none_of(fields.begin(), fields.end(), [&](const QString& f) { return SameName(f, name); }))
+            return name;
+    }
+    throw StoreError(Err::Failed, QStringLiteral("The table %1 has no row numbers that can be selected.").arg(table));
+}
+
+// Copies a file byte for byte into a new file readable by its owner only; never through a link.
+bool CopyFile(const QString& from, const QString& to) {
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0) return false;
+    const int out =
+        ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0 || ::write(out, buffer, size_t(n)) != n) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ::fsync(out) == 0 && ok;
+    ::close(in);
+    ok = ::close(out) == 0 && ok;
+    if (!ok) ::unlink(QFile::encodeName(to).constData());
+    return ok;
+}
+
+} // namespace
+
+namespace {
+bool HasName(const QStringList& names, const QString& name) {
+    return std::any_of(names.begin(), names.end(), [&](const QString& n) { return SameName(n, name); });
+}
 } // namespace
 
 QString AppPath() {
     QString path = QCoreApplication::applicationDirPath();
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
+    if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
     return path;
 }
 
 void EnsureTable(Database& db, const QString& tableName) {
-    if (db.tableNames().contains(tableName, Qt::CaseSensitive))
-        return;
-    db.execute(QStringLiteral("CREATE TABLE %1 (\"Index\" INTEGER PRIMARY KEY AUTOINCREMENT)").arg(QuoteName(tableName)));
+    if (HasName(db.tableNames(), tableName)) return;
+    db.execute(
+        QStringLiteral("CREATE TABLE %1 (\"Index\" INTEGER PRIMARY KEY AUTOINCREMENT)").arg(QuoteName(tableName)));
 }
 
 void EnsureField(Database& db, const QString& tableName, const QString& fieldName, int fieldType, int fieldSize,
                  bool allowZeroLength) {
-    if (db.fieldNames(tableName).contains(fieldName, Qt::CaseSensitive))
-        return;
+    if (HasName(db.fieldNames(tableName), fieldName)) return;
     // Text sizes are not enforced: a longer text is kept whole rather than cut.
     QString declared;
     switch (fieldType) {
@@ -169,13 +326,13 @@ void EnsureField(Database& db, const QString& tableName, const QString& fieldNam
         declared = QStringLiteral("BLOB");
         break;
     }
-    db.execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(QuoteName(tableName), QuoteName(fieldName), declared));
+    db.execute(
+        QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(QuoteName(tableName), QuoteName(fieldName), declared));
 }
 
 SettingsStore::SettingsStore(const QString& directory) {
     path_ = directory;
-    if (!path_.endsWith(QLatin1Char('/')))
-        path_ += QLatin1Char('/');
+    if (!path_.endsWith(QLatin1Char('/'))) path_ += QLatin1Char('/');
     path_ += SettingsFileName;
 }
 
@@ -184,29 +341,53 @@ QString SettingsStore::FormatError(const StoreError& error, const QString& proce
 }
 
 void SettingsStore::Report(const StoreError& error) {
-    if (report)
-        report(FormatError(error, QStringLiteral("LoadSettings")));
+    const QString message = FormatError(error, QStringLiteral("LoadSettings"));
+    if (!pendingReports_.contains(message)) pendingReports_ << message;
+    if (!loading_) DeliverReports();
 }
 
-QString SettingsStore::KeepAside(const QString& why) {
+// Messages wait until the file is closed: a message box lets other events run, a save among them.
+void SettingsStore::DeliverReports() {
+    const QStringList messages = std::exchange(pendingReports_, {});
+    if (report) {
+        for (const QString& message : messages)
+            report(message);
+    }
+}
+
+QString SettingsStore::KeepAside(const QString& why, bool withJournal) {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString aside = QStringLiteral("%1.%2-%3").arg(path_, why, stamp);
-    for (int n = 2; QFileInfo::exists(aside); ++n)
+    for (int n = 2; QFileInfo(aside).exists() || QFileInfo(aside).isSymLink(); ++n)
         aside = QStringLiteral("%1.%2-%3-%4").arg(path_, why, stamp).arg(n);
-    if (!QFile::copy(path_, aside))
-        return QString();
-    // A journal left beside the file belongs to it, not to whatever replaces it.
+    if (!CopyFile(path_, aside)) return QString();
+    // Committed changes still in the write-ahead log belong to the copy.
+    if (QFileInfo::exists(path_ + QStringLiteral("-wal")))
+        CopyFile(path_ + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
+    // A journal left beside a damaged file belongs to it, not to whatever replaces it.
     const QString journal = path_ + QStringLiteral("-journal");
-    if (QFileInfo::exists(journal))
-        QFile::rename(journal, aside + QStringLiteral("-journal"));
+    if (withJournal && QFileInfo::exists(journal)) QFile::rename(journal, aside + QStringLiteral("-journal"));
     return aside;
 }
 
 void SettingsStore::OpenSettingsDatabase(AgentSettings& settings) {
+    loading_ = true;
+    try {
+        EnsureFile(settings);
+    } catch (const StoreError&) {
+        loading_ = false;
+        DeliverReports();
+        throw;
+    }
+    loading_ = false;
+    DeliverReports();
+}
+
+void SettingsStore::EnsureFile(AgentSettings& settings) {
     auto create = [&] {
         const QString directory = QFileInfo(path_).absolutePath();
         try {
-            Database db(path_, Database::Mode::Create);
+            Database db(path_, Database::Mode::Create, busyTimeoutMs);
             settings.StartupText = CreatedStartupText;
             databaseCreated_ = true;
             RunSchemaPass(db);
@@ -224,17 +405,14 @@ void SettingsStore::OpenSettingsDatabase(AgentSettings& settings) {
         return;
     }
     try {
-        Database db(path_, Database::Mode::OpenExisting);
+        Database db(path_, Database::Mode::OpenExisting, busyTimeoutMs);
         Statement check = db.prepare(QStringLiteral("PRAGMA quick_check"));
         if (!check.step() || check.value(0).toString() != QLatin1String("ok"))
             throw StoreError(Err::NotADatabase, QStringLiteral("The file is damaged."));
         RunSchemaPass(db);
     } catch (const StoreError& error) {
-        if (error.number != Err::NotADatabase) {
-            keepBeforeSave_ = true;
-            throw;
-        }
-        const QString aside = KeepAside(QStringLiteral("damaged"));
+        if (error.number != Err::NotADatabase) throw;
+        const QString aside = KeepAside(QStringLiteral("damaged"), true);
         if (aside.isEmpty() || !QFile::remove(path_)) {
             keepBeforeSave_ = true;
             throw StoreError(Err::NotADatabase, QStringLiteral("The settings file \"%1\" cannot be read as a settings "
@@ -249,123 +427,337 @@ void SettingsStore::OpenSettingsDatabase(AgentSettings& settings) {
     }
 }
 
-void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands) {
-    QSet<QString> reported;
-    bool failed = false;
-    // Each step runs on its own: a Null is passed over silently, any other failure is reported once.
-    auto step = [&](auto&& work) {
-        try {
-            work();
-            return true;
-        } catch (const StoreError& error) {
-            if (error.number == Err::InvalidUseOfNull)
-                return false;
-            failed = true;
-            const QString message = FormatError(error, QStringLiteral("LoadSettings"));
-            if (!reported.contains(message) && report) {
-                reported.insert(message);
-                report(message);
-            }
-            return false;
-        }
-    };
-
-    step([&] { OpenSettingsDatabase(settings); });
-    if (databaseCreated_)
-        step([&] { SaveSettings(settings, commands); });
-
-    std::optional<Database> db;
-    if (!step([&] { db.emplace(path_, Database::Mode::OpenExisting); })) {
-        keepBeforeSave_ = keepBeforeSave_ || QFileInfo::exists(path_);
-        return;
-    }
+void SettingsStore::ReadFile(Database& db, AgentSettings& settings, CommandList& commands, const Step& step) {
+    settingsUnread_ = false;
+    settingsRow_.reset();
+    doubtfulSettings_ = 0;
+    storedCommands_.clear();
 
     std::optional<Statement> query;
     bool haveRow = false;
     const bool readable = step([&] {
-        query.emplace(db->prepare(QStringLiteral("SELECT * FROM %1 ORDER BY rowid LIMIT 1").arg(QuoteName(kSettingsTable))));
+        query.emplace(db.prepare(QStringLiteral("SELECT %1, * FROM %2 ORDER BY %1 LIMIT 1")
+                                     .arg(RowIdName(db, kSettingsTable), QuoteName(kSettingsTable))));
         haveRow = query->step();
     });
     if (readable && haveRow) {
-        const Row row(*query);
-        step([&] { settings.StartupText = ReadText(row[QStringLiteral("StartupText")], QStringLiteral("StartupText")); });
-        step([&] { settings.DeviceName = ReadText(row[QStringLiteral("DeviceName")], QStringLiteral("DeviceName")); });
-        step([&] { settings.ListenCommand = ReadText(row[QStringLiteral("ListenCommand")], QStringLiteral("ListenCommand")); });
-        step([&] { settings.ListenTime = ReadLong(row[QStringLiteral("ListenTime")], QStringLiteral("ListenTime")); });
-        step([&] { settings.Response = ReadText(row[QStringLiteral("Response")], QStringLiteral("Response")); });
-        step([&] { settings.ResponseListen = ReadBool(row[QStringLiteral("ResponseListen")], QStringLiteral("ResponseListen")); });
-        step([&] { settings.ResponseCommand = ReadBool(row[QStringLiteral("ResponseCommand")], QStringLiteral("ResponseCommand")); });
+        settingsRow_ = query->value(0).toLongLong();
+        const Row row(*query, 1);
+        for (int f = 0; f < kSettingCount; ++f)
+            step(
+                [&] { ReadMarked(row, SettingName(f), f, doubtfulSettings_, [&] { ReadSetting(row, f, settings); }); });
     } else if (readable) {
         settings.StartupText = NoRowStartupText;
+    } else {
+        keepBeforeSave_ = settingsUnread_ = true;
     }
+    storedSettings_ = settings;
     query.reset();
 
     bool more = step([&] {
-        query.emplace(db->prepare(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(QuoteName(kCommandsTable))));
+        query.emplace(db.prepare(QStringLiteral("SELECT %1, * FROM %2 ORDER BY %1")
+                                     .arg(RowIdName(db, kCommandsTable), QuoteName(kCommandsTable))));
     });
     while (more) {
         bool haveCommand = false;
-        more = step([&] { haveCommand = query->step(); }) && haveCommand;
-        if (!more)
+        if (!step([&] { haveCommand = query->step(); })) {
+            keepBeforeSave_ = true;
             break;
-        const Row row(*query);
-        commands.append(KeyCommand{});
-        KeyCommand& command = commands[commands.count()];
-        step([&] { command.Name = ReadText(row[QStringLiteral("Name")], QStringLiteral("Name")); });
-        step([&] { command.Watch = ReadText(row[QStringLiteral("Watch")], QStringLiteral("Watch")); });
-        step([&] { command.Value = ReadText(row[QStringLiteral("Value")], QStringLiteral("Value")); });
-        step([&] { command.Type = ReadText(row[QStringLiteral("Type")], QStringLiteral("Type")); });
-        step([&] { command.ActionType = ReadText(row[QStringLiteral("ActionType")], QStringLiteral("ActionType")); });
+        }
+        if (!haveCommand) break;
+        const Row row(*query, 1);
+        KeyCommand command;
+        command.RowId = query->value(0).toLongLong();
+        StoredCommand stored;
+        for (int f = 0; f < kCommandFieldCount; ++f) {
+            const QString name = CommandFieldName(f);
+            step([&] {
+                ReadMarked(row, name, f, stored.doubtful, [&] { FieldOf(command, f) = ReadText(row[name], name); });
+            });
+        }
+        stored.values = command;
+        storedCommands_.insert(command.RowId, stored);
+        commands.append(command);
     }
-    if (failed && !readable)
-        keepBeforeSave_ = true;
+    if (!more) keepBeforeSave_ = true;
 }
 
-void SettingsStore::SaveSettings(const AgentSettings& settings, const CommandList& commands) {
-    if (keepBeforeSave_ && QFileInfo::exists(path_)) {
-        if (KeepAside(QStringLiteral("unread")).isEmpty())
-            throw StoreError(Err::ReadOnly, QStringLiteral("The settings file \"%1\" could not be read at start-up "
-                                                           "and could not be kept aside, so it was not overwritten.")
-                                                .arg(path_));
-        keepBeforeSave_ = false;
-    }
-    Database db(path_, Database::Mode::Create);
-    db.execute(QStringLiteral("BEGIN IMMEDIATE"));
-    try {
-        RunSchemaPass(db);
-        db.execute(QStringLiteral("DELETE FROM %1").arg(QuoteName(kSettingsTable)));
-        Statement row = db.prepare(QStringLiteral("INSERT INTO %1 (StartupText, DeviceName, ListenCommand, ListenTime, "
-                                                  "Response, ResponseListen, ResponseCommand) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
-                                       .arg(QuoteName(kSettingsTable)));
-        row.bind(1, settings.StartupText);
-        row.bind(2, settings.DeviceName);
-        row.bind(3, settings.ListenCommand);
-        row.bind(4, qint64(settings.ListenTime));
-        row.bind(5, settings.Response);
-        row.bind(6, qint64(settings.ResponseListen ? 1 : 0));
-        row.bind(7, qint64(settings.ResponseCommand ? 1 : 0));
-        row.step();
-
-        db.execute(QStringLiteral("DELETE FROM %1").arg(QuoteName(kCommandsTable)));
-        Statement insert = db.prepare(QStringLiteral("INSERT INTO %1 (Name, Watch, Value, Type, ActionType) "
-                                                     "VALUES (?1, ?2, ?3, ?4, ?5)")
-                                          .arg(QuoteName(kCommandsTable)));
-        for (const KeyCommand& command : commands) {
-            insert.bind(1, command.Name);
-            insert.bind(2, command.Watch);
-            insert.bind(3, command.Value);
-            insert.bind(4, command.Type);
-            insert.bind(5, command.ActionType);
-            insert.step();
-            insert.reset();
-        }
-        db.execute(QStringLiteral("COMMIT"));
-    } catch (const StoreError&) {
+void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands) {
+    loading_ = true;
+    known_ = true;
+    // Each step runs on its own: a Null is passed over silently, any other failure is reported once.
+    const Step step = [&](const std::function<void()>& work) {
         try {
-            db.execute(QStringLiteral("ROLLBACK"));
-        } catch (const StoreError&) {
-            // The failed transaction was already rolled back by the engine.
+            work();
+            return true;
+        } catch (const StoreError& error) {
+            if (error.number != Err::InvalidUseOfNull) Report(error);
+            return false;
         }
-        throw;
+    };
+
+    untrusted_ = UntrustedSettingsReason(path_);
+    if (!untrusted_.isEmpty()) {
+        settings.StartupText = CreatedStartupText;
+        storedSettings_ = settings;
+        Report(StoreError(Err::ReadOnly, untrusted_));
+    } else {
+        bool locked = false;
+        step([&] {
+            try {
+                EnsureFile(settings);
+            } catch (const StoreError& error) {
+                locked = error.number == Err::Locked;
+                throw;
+            }
+        });
+        storedSettings_ = settings;
+        if (databaseCreated_) {
+            writeSettingsRow_ = true;
+            step([&] { SaveSettings(settings, commands); });
+        }
+        // Reading would only wait for the same lock again.
+        std::optional<Database> db;
+        if (locked || !step([&] { db.emplace(path_, Database::Mode::OpenExisting, busyTimeoutMs); })) {
+            keepBeforeSave_ = keepBeforeSave_ || QFileInfo::exists(path_);
+            settingsUnread_ = keepBeforeSave_;
+        } else {
+            // One read transaction: the settings and the commands come from the same state of the file.
+            step([&] { db->execute(QStringLiteral("BEGIN")); });
+            ReadFile(*db, settings, commands, step);
+        }
     }
+    loading_ = false;
+    DeliverReports();
+}
+
+void SettingsStore::AcceptDefaults(const AgentSettings& settings) {
+    for (int f = 0; f < kSettingCount; ++f) {
+        if (settingsUnread_ || (doubtfulSettings_ & (1u << f))) CopySetting(storedSettings_, settings, f);
+    }
+}
+
+void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& commands) {
+    // What changed since the file was read or last written.
+    unsigned settingBits = 0;
+    std::vector<unsigned> fieldBits;
+    std::vector<bool> isNew;
+    QList<qint64> deleted;
+    bool touchesDoubtful = false;
+    auto plan = [&] {
+        settingBits = 0;
+        for (int f = 0; f < kSettingCount; ++f) {
+            if (SettingOf(settings, f) != SettingOf(storedSettings_, f)) settingBits |= 1u << f;
+        }
+        touchesDoubtful = keepBeforeSave_ || (settingBits & doubtfulSettings_) != 0;
+        fieldBits.assign(size_t(commands.count()) + 1, 0);
+        isNew.assign(size_t(commands.count()) + 1, false);
+        QSet<qint64> claimed;
+        bool changed = settingBits != 0 || writeSettingsRow_;
+        for (int slot = 1; slot <= commands.count(); ++slot) {
+            const KeyCommand& command = commands[slot];
+            const auto stored = storedCommands_.constFind(command.RowId);
+            // A copied command shares its original's row; the first in the list keeps it.
+            if (command.RowId == 0 || stored == storedCommands_.cend() || claimed.contains(command.RowId)) {
+                isNew[size_t(slot)] = changed = true;
+                continue;
+            }
+            claimed.insert(command.RowId);
+            for (int f = 0; f < kCommandFieldCount; ++f) {
+                if (FieldOf(command, f) != FieldOf(stored->values, f)) fieldBits[size_t(slot)] |= 1u << f;
+            }
+            changed = changed || fieldBits[size_t(slot)] != 0;
+            touchesDoubtful = touchesDoubtful || (fieldBits[size_t(slot)] & stored->doubtful) != 0;
+        }
+        deleted.clear();
+        for (auto it = storedCommands_.cbegin(); it != storedCommands_.cend(); ++it) {
+            if (!claimed.contains(it.key())) {
+                deleted << it.key();
+                touchesDoubtful = touchesDoubtful || it->doubtful != 0;
+            }
+        }
+        std::sort(deleted.begin(), deleted.end());
+        return changed || !deleted.isEmpty();
+    };
+    if (known_ && !plan()) return;
+    if (!untrusted_.isEmpty()) throw StoreError(Err::ReadOnly, untrusted_);
+
+    const bool known = known_;
+    QString kept;
+    std::optional<qint64> settingsRow = settingsRow_;
+    std::vector<qint64> newRows(size_t(commands.count()) + 1, 0);
+    {
+        Database db(path_, Database::Mode::Create, busyTimeoutMs);
+        db.execute(QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            if (!known_) {
+                // Without a read to go by, the file is to hold exactly what is given.
+                RunSchemaPass(db);
+                AgentSettings unusedSettings;
+                CommandList unusedCommands;
+                ReadFile(db, unusedSettings, unusedCommands, [](const std::function<void()>& work) {
+                    try {
+                        work();
+                        return true;
+                    } catch (const StoreError& error) {
+                        if (error.number == Err::InvalidUseOfNull || error.number == Err::TypeMismatch ||
+                            error.number == kOverflow || error.number == kItemNotFound)
+                            return false;
+                        throw;
+                    }
+                });
+                settingsRow = settingsRow_;
+                known_ = true;
+                if (!plan()) {
+                    db.execute(QStringLiteral("ROLLBACK"));
+                    return;
+                }
+            }
+            // Taken inside the write lock, before anything changes: the copy is the file as it was.
+            if (touchesDoubtful && QFileInfo::exists(path_)) {
+                kept = KeepAside(QStringLiteral("unread"), false);
+                if (kept.isEmpty())
+                    throw StoreError(Err::ReadOnly, QStringLiteral("The settings file \"%1\" holds settings that "
+                                                                   "Vorlix could not read, and it could not be kept "
+                                                                   "aside, so it was not overwritten.")
+                                                        .arg(path_));
+            }
+            RunSchemaPass(db);
+
+            if (settingBits != 0 || writeSettingsRow_) {
+                const QString rowId = RowIdName(db, kSettingsTable);
+                if (!settingsRow) {
+                    Statement first = db.prepare(
+                        QStringLiteral("SELECT %1 FROM %2 ORDER BY %1 LIMIT 1").arg(rowId, QuoteName(kSettingsTable)));
+                    if (first.step()) settingsRow = first.value(0).toLongLong();
+                }
+                bool written = settingsRow && settingBits == 0;
+                if (settingsRow && settingBits != 0) {
+                    QStringList sets;
+                    for (int f = 0; f < kSettingCount; ++f) {
+                        if (settingBits & (1u << f))
+                            sets << QStringLiteral("%1 = ?%2").arg(QuoteName(SettingName(f))).arg(sets.size() + 1);
+                    }
+                    Statement update =
+                        db.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                                       .arg(QuoteName(kSettingsTable), sets.join(QStringLiteral(", ")), rowId)
+                                       .arg(sets.size() + 1));
+                    int index = 0;
+                    for (int f = 0; f < kSettingCount; ++f) {
+                        if (settingBits & (1u << f)) update.bind(++index, SettingOf(settings, f));
+                    }
+                    update.bind(++index, *settingsRow);
+                    update.step();
+                    written = db.changes() > 0;
+                }
+                if (!written) {
+                    QStringList names, places;
+                    for (int f = 0; f < kSettingCount; ++f) {
+                        names << QuoteName(SettingName(f));
+                        places << QStringLiteral("?%1").arg(f + 1);
+                    }
+                    Statement insert = db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                      .arg(QuoteName(kSettingsTable), names.join(QStringLiteral(", ")),
+                                                           places.join(QStringLiteral(", "))));
+                    for (int f = 0; f < kSettingCount; ++f)
+                        insert.bind(f + 1, SettingOf(settings, f));
+                    insert.step();
+                    settingsRow = db.lastInsertRowId();
+                }
+            }
+
+            const QString rowId = RowIdName(db, kCommandsTable);
+            // A store that has just read the whole table and keeps none of it empties it in one statement.
+            if (!known && !deleted.isEmpty() && deleted.size() == storedCommands_.size()) {
+                db.execute(QStringLiteral("DELETE FROM %1").arg(QuoteName(kCommandsTable)));
+            } else if (!deleted.isEmpty()) {
+                Statement remove =
+                    db.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(QuoteName(kCommandsTable), rowId));
+                for (qint64 row : deleted) {
+                    remove.bind(1, row);
+                    remove.step();
+                    remove.reset();
+                }
+            }
+            std::optional<Statement> insert;
+            std::map<unsigned, Statement> updates;
+            auto insertCommand = [&](int slot) {
+                if (!insert)
+                    insert.emplace(db.prepare(QStringLiteral("INSERT INTO %1 (Name, Watch, Value, Type, ActionType) "
+                                                             "VALUES (?1, ?2, ?3, ?4, ?5)")
+                                                  .arg(QuoteName(kCommandsTable))));
+                for (int f = 0; f < kCommandFieldCount; ++f)
+                    insert->bind(f + 1, FieldOf(commands[slot], f));
+                insert->step();
+                insert->reset();
+                newRows[size_t(slot)] = db.lastInsertRowId();
+            };
+            for (int slot = 1; slot <= commands.count(); ++slot) {
+                const unsigned bits = fieldBits[size_t(slot)];
+                if (isNew[size_t(slot)]) {
+                    insertCommand(slot);
+                    continue;
+                }
+                if (bits == 0) continue;
+                auto update = updates.find(bits);
+                if (update == updates.end()) {
+                    QStringList sets;
+                    for (int f = 0; f < kCommandFieldCount; ++f) {
+                        if (bits & (1u << f))
+                            sets << QStringLiteral("%1 = ?%2").arg(QuoteName(CommandFieldName(f))).arg(sets.size() + 1);
+                    }
+                    update = updates
+                                 .emplace(bits, db.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                                                               .arg(QuoteName(kCommandsTable),
+                                                                    sets.join(QStringLiteral(", ")), rowId)
+                                                               .arg(sets.size() + 1)))
+                                 .first;
+                }
+                int index = 0;
+                for (int f = 0; f < kCommandFieldCount; ++f) {
+                    if (bits & (1u << f)) update->second.bind(++index, FieldOf(commands[slot], f));
+                }
+                update->second.bind(++index, commands[slot].RowId);
+                update->second.step();
+                update->second.reset();
+                // Another program removed the row meanwhile: the edited command is written anew.
+                if (db.changes() == 0) insertCommand(slot);
+            }
+            insert.reset();
+            updates.clear();
+            db.execute(QStringLiteral("COMMIT"));
+        } catch (const StoreError&) {
+            try {
+                db.execute(QStringLiteral("ROLLBACK"));
+            } catch (const StoreError&) {
+                // The failed transaction was already rolled back by the engine.
+            }
+            throw;
+        }
+    }
+
+    // The file now holds what memory holds; values just written are faithful ones.
+    storedSettings_ = settings;
+    doubtfulSettings_ &= ~settingBits;
+    settingsRow_ = settingsRow;
+    writeSettingsRow_ = false;
+    keepBeforeSave_ = false;
+    for (qint64 row : deleted)
+        storedCommands_.remove(row);
+    for (int slot = 1; slot <= commands.count(); ++slot) {
+        KeyCommand& command = commands[slot];
+        if (newRows[size_t(slot)] != 0) {
+            if (!isNew[size_t(slot)]) storedCommands_.remove(command.RowId);
+            command.RowId = newRows[size_t(slot)];
+            storedCommands_.insert(command.RowId, StoredCommand{command, 0});
+        } else if (fieldBits[size_t(slot)] != 0) {
+            StoredCommand& stored = storedCommands_[command.RowId];
+            stored.values = command;
+            stored.doubtful &= ~fieldBits[size_t(slot)];
+        }
+    }
+    if (!kept.isEmpty() && notice)
+        notice(QStringLiteral("Vorlix could not read everything in its settings file \"%1\" exactly, and has now "
+                              "saved over it. The file as it was before is kept as \"%2\".")
+                   .arg(path_, kept));
 }

@@ -3,8 +3,11 @@
 #include "commands/commandtable.h"
 #include "store/database.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <optional>
 
 inline const QString SettingsFileName = QStringLiteral("settings.zqf");
 inline const QString CreatedStartupText = QStringLiteral("Welcome To Vorlix");
@@ -20,6 +23,8 @@ void EnsureField(Database& db, const QString& tableName, const QString& fieldNam
                  bool allowZeroLength);
 
 // The settings file: its schema pass, and moving AgentSettings and the CommandList in and out of it.
+// The store remembers what it read, so that a save writes only what changed since: rows, columns
+// and values that the agent does not know, or did not edit, are left as they are.
 class SettingsStore {
 public:
     explicit SettingsStore(const QString& directory);
@@ -32,23 +37,66 @@ public:
     void OpenSettingsDatabase(AgentSettings& settings);
 
     // Reads the settings row and appends every command row. A Null field keeps the member's value;
-    // any other failure is reported as "Error # : " number, description, "LoadSettings" and the load goes on.
+    // any other failure is reported as "Error # : " number, description, "LoadSettings" and the load
+    // goes on. The reports are made once the file is closed again. A file that other users could have
+    // planted or changed is not read at all, and nothing is ever written there.
     void LoadSettings(AgentSettings& settings, CommandList& commands);
 
-    // Rewrites both tables from memory in one transaction: a failure leaves the file as it was.
-    void SaveSettings(const AgentSettings& settings, const CommandList& commands);
+    // Writes, in one transaction, what changed in memory since the file was read or last saved, and
+    // nothing when nothing changed. Before it replaces a value that could not be read, the file is
+    // kept aside and `notice` says where. New commands receive their RowId. A store that never read
+    // the file makes the file hold exactly the given settings and commands.
+    void SaveSettings(const AgentSettings& settings, CommandList& commands);
+    // For a list that is not kept: its commands are matched by RowId, but learn no new ones.
+    void SaveSettings(const AgentSettings& settings, const CommandList& commands) {
+        CommandList copy = commands;
+        SaveSettings(settings, copy);
+    }
 
-    // Receives each load failure's full message text.
+    // Values that start-up puts in place of settings it could not read are not edits: a save writes
+    // such a setting only once it is changed again.
+    void AcceptDefaults(const AgentSettings& settings);
+
+    // Receives each load failure's full message text, after the file is closed.
     std::function<void(const QString& message)> report;
+    // Receives, after the file is closed, the news that a save kept the file aside first.
+    std::function<void(const QString& message)> notice;
+    // How long a file locked by another program is waited for.
+    int busyTimeoutMs = 5000;
 
     static QString FormatError(const StoreError& error, const QString& procedure);
 
 private:
+    struct StoredCommand {
+        KeyCommand values;
+        unsigned doubtful = 0; // fields whose stored value the agent could not read faithfully
+    };
+    using Step = std::function<bool(const std::function<void()>&)>;
+
     void Report(const StoreError& error);
-    QString KeepAside(const QString& why);
+    void DeliverReports();
+    void EnsureFile(AgentSettings& settings);
+    QString KeepAside(const QString& why, bool withJournal);
+    // Reads the file's rows into `settings` and `commands` and remembers them as what the file holds.
+    void ReadFile(Database& db, AgentSettings& settings, CommandList& commands, const Step& step);
+    void WriteChanges(const AgentSettings& settings, CommandList& commands);
 
     QString path_;
     bool databaseCreated_ = false;
-    // An existing file that could not be read is copied aside before the first save overwrites it.
+    bool loading_ = false;
+    QStringList pendingReports_;
+    // Why the file is not trusted; empty when it is.
+    QString untrusted_;
+    // The store has looked at the file, so what it remembers is the file's content.
+    bool known_ = false;
+    // Part of the file could not be read: it is copied aside before the first save changes it.
     bool keepBeforeSave_ = false;
+    // A new file gets its settings row even when nothing was edited.
+    bool writeSettingsRow_ = false;
+    std::optional<qint64> settingsRow_;
+    // The settings row could not be read at all.
+    bool settingsUnread_ = false;
+    AgentSettings storedSettings_;
+    unsigned doubtfulSettings_ = 0;
+    QHash<qint64, StoredCommand> storedCommands_;
 };

@@ -7,7 +7,9 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <functional>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +45,23 @@ protected:
     }
 
     void Load(AgentSettings& settings, CommandList& commands) { MakeStore().LoadSettings(settings, commands); }
+
+    // One value as SQLite quotes it, so that its storage class shows ('abc', 12, X'00FF', NULL).
+    QString Quoted(const char* sql) {
+        Database db(FilePath(), Database::Mode::OpenExisting);
+        Statement query = db.prepare(QString::fromUtf8(sql));
+        return query.step() ? query.value(0).toString() : QStringLiteral("(no row)");
+    }
+
+    QByteArray Bytes(const QString& path) {
+        if (path.isEmpty()) return {};
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QStringList Kept(const char* why) {
+        return QDir(dir.path()).entryList({QStringLiteral("settings.zqf.%1-*").arg(QLatin1String(why))});
+    }
 };
 
 KeyCommand Command(const QString& name, const QString& value = QStringLiteral("v")) {
@@ -73,7 +92,7 @@ TEST_F(StoreTest, FreshFileIsCreatedWithDefaultsAndBothTables) {
     EXPECT_EQ(again.StartupText, QStringLiteral("Welcome To Vorlix"));
 }
 
-TEST_F(StoreTest, EmptySettingsTableGivesTheOtherGreetingAndSaveWritesOneRow) {
+TEST_F(StoreTest, EmptySettingsTableGivesTheOtherGreetingAndAnEditWritesOneRow) {
     AgentSettings settings;
     CommandList commands;
     Load(settings, commands);
@@ -85,15 +104,19 @@ TEST_F(StoreTest, EmptySettingsTableGivesTheOtherGreetingAndSaveWritesOneRow) {
     EXPECT_EQ(reloaded.StartupText, QStringLiteral("Welcome to Vorlix"));
     EXPECT_EQ(reloaded.ListenTime, 7);
     store.SaveSettings(reloaded, commands);
+    EXPECT_EQ(Quoted("SELECT count(*) FROM Settings"), QStringLiteral("0")) << "nothing edited, nothing written";
+    reloaded.Response = "edited";
+    store.SaveSettings(reloaded, commands);
+    // Only the first row is the agent's; another one is read by nobody and left alone.
     Sql("INSERT INTO Settings (StartupText) VALUES ('second row')");
     AgentSettings first;
-    Load(first, commands);
-    EXPECT_EQ(first.StartupText, QStringLiteral("Welcome to Vorlix"));
-    MakeStore().SaveSettings(first, commands);
-    Database db(FilePath(), Database::Mode::OpenExisting);
-    Statement count = db.prepare(QStringLiteral("SELECT count(*) FROM Settings"));
-    ASSERT_TRUE(count.step());
-    EXPECT_EQ(count.value(0).toLongLong(), 1);
+    SettingsStore again = MakeStore();
+    again.LoadSettings(first, commands);
+    EXPECT_EQ(first, (AgentSettings{"Welcome to Vorlix", "", "", 7, "edited", false, false}));
+    first.ListenTime = 8;
+    again.SaveSettings(first, commands);
+    EXPECT_EQ(Quoted("SELECT group_concat(StartupText || ifnull(ListenTime, ''), ', ') FROM Settings"),
+              QStringLiteral("Welcome to Vorlix8, second row"));
 }
 
 TEST_F(StoreTest, SchemaPassAddsMissingTablesAndFieldsWithoutTouchingRows) {
@@ -116,7 +139,8 @@ TEST_F(StoreTest, SchemaPassAddsMissingTablesAndFieldsWithoutTouchingRows) {
     EXPECT_EQ(Columns("KeyCommands"), (QStringList{"Index", "Name", "Watch", "Value", "Type", "ActionType"}));
     // The existing field's type is left alone.
     Database db(FilePath(), Database::Mode::OpenExisting);
-    Statement type = db.prepare(QStringLiteral("SELECT type FROM pragma_table_info('Settings') WHERE name='ListenTime'"));
+    Statement type =
+        db.prepare(QStringLiteral("SELECT type FROM pragma_table_info('Settings') WHERE name='ListenTime'"));
     ASSERT_TRUE(type.step());
     EXPECT_EQ(type.value(0).toString(), QStringLiteral("TEXT"));
 }
@@ -149,8 +173,13 @@ TEST_F(StoreTest, LettersInListenTimeAreATypeMismatchAndTheRestStillLoads) {
 }
 
 TEST_F(StoreTest, TextsOfAnyLengthAndScriptRoundTripInOrder) {
-    AgentSettings settings{QString(300, QChar(0x00E9)), QStringLiteral("Mikrofon – Ü"), QStringLiteral("コンピューター"), 9,
-                           QStringLiteral("👍 done"), true, false};
+    AgentSettings settings{QString(300, QChar(0x00E9)),
+                           QStringLiteral("Mikrofon – Ü"),
+                           QStringLiteral("コンピューター"),
+                           9,
+                           QStringLiteral("👍 done"),
+                           true,
+                           false};
     CommandList commands;
     for (int i = 0; i < 10000; ++i)
         commands.append(Command(QStringLiteral("cmd %1 ✓").arg(i), QString(i % 7 == 0 ? 1000 : 3, QChar(u'字'))));
@@ -211,36 +240,69 @@ TEST_F(StoreTest, DamagedFilesAreKeptAsideAndTheAgentStartsWithDefaults) {
     }
 }
 
-TEST_F(StoreTest, ALockedFileIsReportedAndCopiedAsideBeforeItIsOverwritten) {
+// A lock held for a moment is waited for; one held past the wait leaves the file unread, and then
+// only edits reach it, after the original is kept aside.
+TEST_F(StoreTest, ALockedFileIsWaitedForAndNeverOverwrittenWithDefaults) {
     AgentSettings original{"mine", "", "", 3, "", false, false};
     CommandList commands;
     commands.append(Command(QStringLiteral("precious")));
     MakeStore().SaveSettings(original, commands);
+    const QByteArray before = Bytes(FilePath());
 
-    sqlite3* holder = nullptr;
-    ASSERT_EQ(sqlite3_open(FilePath().toUtf8().constData(), &holder), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    AgentSettings settings;
-    CommandList loaded;
-    SettingsStore store = MakeStore();
-    store.LoadSettings(settings, loaded);
-    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(holder);
-    ASSERT_FALSE(reports.isEmpty());
-    EXPECT_TRUE(reports[0].startsWith(QStringLiteral("Error # : 3045\r\n"))) << reports[0].toStdString();
-    EXPECT_EQ(loaded.count(), 0);
+    for (const int holdMs : {600, 3000}) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t holder = fork();
+        if (holder == 0) {
+            sqlite3* db = nullptr;
+            sqlite3_open(FilePath().toUtf8().constData(), &db);
+            sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+            [[maybe_unused]] auto n = write(ready[1], "x", 1);
+            usleep(useconds_t(holdMs) * 1000);
+            _exit(0);
+        }
+        char byte;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        close(ready[0]);
+        close(ready[1]);
+        reports.clear();
+        AgentSettings settings;
+        CommandList loaded;
+        SettingsStore store = MakeStore();
+        store.busyTimeoutMs = 1500;
+        store.LoadSettings(settings, loaded);
+        waitpid(holder, nullptr, 0);
+        if (holdMs < store.busyTimeoutMs) {
+            EXPECT_TRUE(reports.isEmpty()) << reports.join(QLatin1Char('\n')).toStdString();
+            ASSERT_EQ(loaded.count(), 1);
+            EXPECT_EQ(settings.StartupText, QStringLiteral("mine"));
+            continue;
+        }
+        ASSERT_FALSE(reports.isEmpty());
+        EXPECT_TRUE(reports[0].startsWith(QStringLiteral("Error # : 3045\r\n"))) << reports[0].toStdString();
+        EXPECT_EQ(loaded.count(), 0);
+        store.SaveSettings(settings, loaded);
+        EXPECT_EQ(Bytes(FilePath()), before) << "nothing edited, nothing written";
+        EXPECT_TRUE(Kept("unread").isEmpty());
 
-    store.SaveSettings(settings, loaded);
-    const QStringList kept = QDir(dir.path()).entryList({"settings.zqf.unread-*"});
-    ASSERT_EQ(kept.size(), 1);
-    QDir(dir.path()).mkdir(QStringLiteral("old"));
-    QFile::rename(dir.filePath(kept[0]), dir.filePath(QStringLiteral("old/settings.zqf")));
-    AgentSettings rescued;
-    CommandList rescuedCommands;
-    SettingsStore(dir.filePath(QStringLiteral("old"))).LoadSettings(rescued, rescuedCommands);
-    EXPECT_EQ(rescued.StartupText, QStringLiteral("mine"));
-    ASSERT_EQ(rescuedCommands.count(), 1);
-    EXPECT_EQ(rescuedCommands[1].Name, QStringLiteral("precious"));
+        // Start-up fills in a listening time for the one it could not read; that is no edit.
+        settings.ListenTime = 5;
+        store.AcceptDefaults(settings);
+        QString told;
+        store.notice = [&](const QString& m) { told = m; };
+        loaded.append(Command(QStringLiteral("added meanwhile")));
+        store.SaveSettings(settings, loaded);
+        ASSERT_EQ(Kept("unread").size(), 1);
+        EXPECT_EQ(Bytes(dir.filePath(Kept("unread")[0])), before);
+        EXPECT_TRUE(told.contains(Kept("unread")[0])) << told.toStdString();
+        AgentSettings merged;
+        CommandList mergedCommands;
+        Load(merged, mergedCommands);
+        EXPECT_EQ(merged, original);
+        ASSERT_EQ(mergedCommands.count(), 2);
+        EXPECT_EQ(mergedCommands[1].Name, QStringLiteral("precious"));
+        EXPECT_EQ(mergedCommands[2].Name, QStringLiteral("added meanwhile"));
+    }
 }
 
 // The program directory cannot be written: root ignores permissions, so the check runs as "nobody".
@@ -252,8 +314,7 @@ TEST_F(StoreTest, UnwritableDirectoryIsReportedClearlyAndSaveFails) {
     ASSERT_EQ(pipe(pipeFds), 0);
     const pid_t child = fork();
     if (child == 0) {
-        if (geteuid() == 0 && setuid(65534) != 0)
-            _exit(3);
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
         AgentSettings settings;
         CommandList commands;
         SettingsStore store(outer.path());
@@ -261,6 +322,7 @@ TEST_F(StoreTest, UnwritableDirectoryIsReportedClearlyAndSaveFails) {
         store.report = [&](const QString& m) { out += m + QStringLiteral("\n"); };
         store.LoadSettings(settings, commands);
         try {
+            settings.ListenTime = 4;
             store.SaveSettings(settings, commands);
             out += QStringLiteral("SAVED");
         } catch (const StoreError& e) {
@@ -318,6 +380,259 @@ TEST_F(StoreTest, ASaveKilledMidwayLeavesAWholeFile) {
         const QString tag = commands[1].Name.section(QLatin1Char(' '), 0, 0);
         EXPECT_EQ(commands[3000].Name, tag + QStringLiteral(" #2999"));
     }
+}
+
+// Values the agent could not read, or not exactly, are never replaced without a copy of the file.
+TEST_F(StoreTest, UnreadValuesAreKeptUnlessEditedAndThenTheFileIsKeptAsideFirst) {
+    const char* settingsTable = "CREATE TABLE Settings (StartupText TEXT, DeviceName TEXT, ListenCommand TEXT, "
+                                "ListenTime TEXT, Response TEXT, ResponseListen TEXT, ResponseCommand BOOLEAN);";
+    using Edit = std::function<void(AgentSettings&, CommandList&)>;
+    struct Case {
+        const char* what;
+        const char* row; // the file's content besides the tables
+        Edit edit;
+        bool keptAside;
+        const char* check; // a value afterwards, as SQLite quotes it
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"letters, not edited", "INSERT INTO Settings VALUES ('hi','','','abc','',1,0)", [](auto&, auto&) {}, false,
+         "SELECT quote(ListenTime) FROM Settings", "'abc'"},
+        {"letters, another setting edited", "INSERT INTO Settings VALUES ('hi','','','abc','',1,0)",
+         [](AgentSettings& s, auto&) { s.StartupText = "edited"; }, false, "SELECT quote(ListenTime) FROM Settings",
+         "'abc'"},
+        {"letters replaced", "INSERT INTO Settings VALUES ('hi','','','abc','',1,0)",
+         [](AgentSettings& s, auto&) { s.ListenTime = 5; }, true, "SELECT quote(ListenTime) FROM Settings", "'5'"},
+        {"maybe replaced", "INSERT INTO Settings VALUES ('hi','','','4','','maybe',0)",
+         [](AgentSettings& s, auto&) { s.ResponseListen = true; }, true, "SELECT quote(ResponseListen) FROM Settings",
+         "'1'"},
+        {"overflow replaced", "INSERT INTO Settings VALUES ('hi','','','99999999999','',1,0)",
+         [](AgentSettings& s, auto&) { s.ListenTime = 1; }, true, "SELECT quote(ListenTime) FROM Settings", "'1'"},
+        {"blob, other field edited",
+         "INSERT INTO KeyCommands (Name, Watch, Value, Type, ActionType) VALUES ('n', 'w', x'00ff', 'Say Message', "
+         "'Menu Item')",
+         [](auto&, CommandList& c) { c[1].Name = "renamed"; }, false, "SELECT quote(Value) FROM KeyCommands",
+         "X'00FF'"},
+        {"invalid UTF-8, command deleted",
+         "INSERT INTO KeyCommands (Name, Watch, Value, Type, ActionType) VALUES (CAST(x'41ff' AS TEXT), 'w', 'v', "
+         "'Say Message', 'Menu Item')",
+         [](auto&, CommandList& c) { c.remove(1); }, true, "SELECT count(*) FROM KeyCommands", "0"},
+        {"invalid UTF-8 untouched",
+         "INSERT INTO KeyCommands (Name, Watch, Value, Type, ActionType) VALUES ('n', CAST(x'41ff' AS TEXT), 'v', "
+         "'Say Message', 'Menu Item')",
+         [](auto&, CommandList& c) { c.append(Command("new")); }, false,
+         "SELECT hex(Watch) FROM KeyCommands ORDER BY rowid", "41FF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(FilePath());
+        for (const QString& old : Kept("unread"))
+            QFile::remove(dir.filePath(old));
+        Sql(settingsTable);
+        Sql("CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT)");
+        Sql(c.row);
+        const QByteArray before = Bytes(FilePath());
+        AgentSettings settings;
+        CommandList commands;
+        SettingsStore store = MakeStore();
+        QString told;
+        store.notice = [&](const QString& m) { told = m; };
+        store.LoadSettings(settings, commands);
+        c.edit(settings, commands);
+        store.SaveSettings(settings, commands);
+        store.SaveSettings(settings, commands);
+        EXPECT_EQ(Quoted(c.check), QString::fromLatin1(c.expected));
+        ASSERT_EQ(Kept("unread").size(), c.keptAside ? 1 : 0) << "one copy, before the first save that replaces";
+        if (c.keptAside) {
+            EXPECT_EQ(Bytes(dir.filePath(Kept("unread")[0])), before);
+            EXPECT_EQ(told, QStringLiteral("Vorlix could not read everything in its settings file \"%1\" exactly, and "
+                                           "has now saved over it. The file as it was before is kept as \"%2\".")
+                                .arg(FilePath(), dir.filePath(Kept("unread")[0])));
+        }
+    }
+}
+
+// Another program's columns, rows and triggers: a save touches only what the agent changed.
+TEST_F(StoreTest, ASaveWritesOnlyWhatTheAgentChanged) {
+    Sql("CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT, Notes TEXT);"
+        "INSERT INTO KeyCommands VALUES ('a','wa','va','Say Message','Menu Item','note a');"
+        "INSERT INTO KeyCommands VALUES ('b','wb','vb','Say Message','Menu Item','note b');"
+        "INSERT INTO KeyCommands VALUES ('c','wc','vc','Say Message','Menu Item','note c');"
+        "CREATE TABLE Log (what TEXT);"
+        "CREATE TRIGGER u AFTER UPDATE ON KeyCommands BEGIN INSERT INTO Log VALUES ('update ' || new.Name); END;"
+        "CREATE TRIGGER i AFTER INSERT ON KeyCommands BEGIN INSERT INTO Log VALUES ('insert ' || new.Name); END;"
+        "CREATE TRIGGER d AFTER DELETE ON KeyCommands BEGIN INSERT INTO Log VALUES ('delete ' || old.Name); END;");
+    AgentSettings settings;
+    CommandList commands;
+    SettingsStore store = MakeStore();
+    store.LoadSettings(settings, commands);
+    ASSERT_EQ(commands.count(), 3);
+    Sql("DELETE FROM Log");
+
+    // Nothing edited: the file is left alone, and a command added by another program meanwhile stays.
+    Sql("INSERT INTO KeyCommands VALUES ('other','wo','vo','Say Message','Menu Item','theirs')");
+    const QByteArray before = Bytes(FilePath());
+    store.SaveSettings(settings, commands);
+    EXPECT_EQ(Bytes(FilePath()), before);
+
+    commands[2].Value = "vb2";
+    commands.remove(3);
+    commands.append(Command("d"));
+    store.SaveSettings(settings, commands);
+    store.SaveSettings(settings, commands);
+    EXPECT_EQ(Quoted("SELECT group_concat(what, ', ') FROM Log"),
+              QStringLiteral("insert other, delete c, update b, insert d"));
+    EXPECT_EQ(Quoted("SELECT group_concat(Name || '=' || Value || '/' || ifnull(Notes, '-'), ', ') FROM KeyCommands"),
+              QStringLiteral("a=va/note a, b=vb2/note b, other=vo/theirs, d=v/-"));
+
+    // What was saved is what a fresh start reads; the other program's command comes with it.
+    AgentSettings again;
+    CommandList reloaded;
+    Load(again, reloaded);
+    ASSERT_EQ(reloaded.count(), 4);
+    EXPECT_EQ(reloaded[2], commands[2]);
+    EXPECT_EQ(reloaded[4], commands[3]);
+}
+
+// SQLite resolves table and field names without letter case; so does the schema pass.
+TEST_F(StoreTest, NamesInAnyLetterCaseAreTheKnownFields) {
+    Sql("CREATE TABLE settings (startuptext TEXT, devicename TEXT, listencommand TEXT, listentime INTEGER, "
+        "response TEXT, responselisten BOOLEAN, RESPONSECOMMAND BOOLEAN);"
+        "INSERT INTO settings VALUES ('hi', 'dev', 'computer', 7, 'ok', 1, 0);"
+        "CREATE TABLE keycommands (name TEXT, WATCH TEXT, value TEXT, type TEXT, actiontype TEXT);"
+        "INSERT INTO keycommands VALUES ('n', 'w', 'v', 'Say Message', 'Menu Item');");
+    AgentSettings settings;
+    CommandList commands;
+    SettingsStore store = MakeStore();
+    store.LoadSettings(settings, commands);
+    EXPECT_TRUE(reports.isEmpty()) << reports.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(settings, (AgentSettings{"hi", "dev", "computer", 7, "ok", true, false}));
+    ASSERT_EQ(commands.count(), 1);
+    EXPECT_EQ(commands[1], (KeyCommand{"n", "Menu Item", "w", "Say Message", "v"}));
+    commands[1].Watch = "w2";
+    settings.ListenTime = 8;
+    store.SaveSettings(settings, commands);
+    EXPECT_EQ(Columns("keycommands"), (QStringList{"name", "WATCH", "value", "type", "actiontype"}));
+    EXPECT_EQ(Quoted("SELECT WATCH || listentime FROM keycommands, settings"), QStringLiteral("w28"));
+}
+
+// Load messages come after the file is closed, so a save made while one is shown finds the file free.
+TEST_F(StoreTest, LoadMessagesComeAfterTheFileIsReleased) {
+    for (const QByteArray& content : {QByteArray("garbage"), QByteArray()}) {
+        QFile::remove(FilePath());
+        if (content.isEmpty()) {
+            Sql("CREATE TABLE Settings (ListenTime TEXT); INSERT INTO Settings VALUES ('abc')");
+        } else {
+            QFile file(FilePath());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        AgentSettings settings;
+        CommandList commands;
+        SettingsStore store(dir.path());
+        bool saved = false;
+        store.report = [&](const QString&) {
+            settings.ListenTime = 9;
+            store.busyTimeoutMs = 0;
+            store.SaveSettings(settings, commands);
+            saved = true;
+        };
+        store.LoadSettings(settings, commands);
+        EXPECT_TRUE(saved);
+        EXPECT_EQ(Quoted("SELECT ListenTime + 0 FROM Settings"), QStringLiteral("9"));
+    }
+}
+
+// A settings file that other users could have planted or changed is neither read nor written.
+TEST_F(StoreTest, FilesAndFoldersOthersCanChangeAreRefused) {
+    struct Case {
+        const char* what;
+        std::function<void(const QString& folder, const QString& file)> setUp;
+        const char* says;
+        bool needsRoot;
+    };
+    auto planted = [](const QString& file) {
+        Database db(file, Database::Mode::Create);
+        db.execute("CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT)");
+        db.execute("INSERT INTO KeyCommands VALUES ('planted', 'p', 'xterm', 'Execute Program', 'Key Watch')");
+    };
+    const Case cases[] = {
+        {"world-writable folder", [](const QString& d, auto&) { chmod(d.toUtf8(), 0777); },
+         "can be changed by other users (its permissions are rwxrwxrwx), so they could replace the settings file. To "
+         "fix this, take their write access away: chmod go-w",
+         false},
+        {"sticky shared folder", [](const QString& d, auto&) { chmod(d.toUtf8(), 01777); },
+         "is shared with other users (its permissions are rwxrwxrwt), so another user could put a settings file there. "
+         "To fix this, keep the settings file in a folder that only you can write to.",
+         false},
+        {"folder writable by a group with others",
+         [](const QString& d, auto&) {
+             [[maybe_unused]] int r = chown(d.toUtf8(), geteuid(), 65534);
+             chmod(d.toUtf8(), 0770);
+         },
+         "(its permissions are rwxrwx--- and the group \"nogroup\" has other members)", true},
+        {"file of another user",
+         [&](auto&, const QString& f) {
+             planted(f);
+             [[maybe_unused]] int r = chown(f.toUtf8(), 65534, 65534);
+         },
+         "belongs to the user nobody, not to you (root), so nobody could change the commands that Vorlix runs as you. "
+         "To fix this, make the file yours: sudo chown root",
+         true},
+        {"file others can write",
+         [&](auto&, const QString& f) {
+             planted(f);
+             chmod(f.toUtf8(), 0666);
+         },
+         "(its permissions are rw-rw-rw-), so they could change the commands that Vorlix runs as you. To fix this, "
+         "take their write access away: chmod go-w",
+         false},
+        {"symbolic link",
+         [&](const QString& d, const QString& f) {
+             planted(d + "/elsewhere.zqf");
+             QFile::link(d + "/elsewhere.zqf", f);
+         },
+         "is a symbolic link. Vorlix does not follow a link to its settings, because whoever can change the link "
+         "chooses the file that Vorlix reads and overwrites. To fix this, put the file itself in place of the link: mv",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && geteuid() != 0) continue;
+        QTemporaryDir outer;
+        const QString folder = outer.filePath("agent");
+        ASSERT_TRUE(QDir().mkdir(folder));
+        const QString file = folder + "/settings.zqf";
+        c.setUp(folder, file);
+        const QStringList present = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        const QByteArray before = Bytes(QFileInfo(file).canonicalFilePath());
+
+        AgentSettings settings;
+        CommandList commands;
+        SettingsStore store(folder);
+        QStringList told;
+        store.report = [&](const QString& m) { told << m; };
+        store.LoadSettings(settings, commands);
+        ASSERT_EQ(told.size(), 1);
+        EXPECT_TRUE(told[0].startsWith("Error # : 3051\r\n")) << told[0].toStdString();
+        EXPECT_TRUE(told[0].contains(QString::fromUtf8(c.says))) << told[0].toStdString();
+        EXPECT_TRUE(told[0].endsWith("Until then Vorlix runs with its default settings and saves nothing "
+                                     "there.\r\nLoadSettings"))
+            << told[0].toStdString();
+        EXPECT_EQ(commands.count(), 0) << "nothing planted is loaded";
+        EXPECT_EQ(settings.StartupText, QStringLiteral("Welcome To Vorlix"));
+        commands.append(Command("mine"));
+        EXPECT_THROW(store.SaveSettings(settings, commands), StoreError);
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), present);
+        EXPECT_EQ(Bytes(QFileInfo(file).canonicalFilePath()), before);
+    }
+
+    // A trusted folder: the new file is the owner's alone.
+    AgentSettings settings;
+    CommandList commands;
+    Load(settings, commands);
+    EXPECT_TRUE(reports.isEmpty()) << reports.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(QFileInfo(FilePath()).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
 }
 
 } // namespace
