@@ -10,7 +10,7 @@ sudo_cmd=()
 work=$(mktemp -d /tmp/vorlix-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-(cd build && cpack -G DEB -B "$work" >/dev/null)
+(cd build && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/vorlix_*.deb)
 chmod 755 "$work"   # apt's sandbox user reads the package from here
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$deb" >/dev/null
