@@ -13,8 +13,10 @@ packages=(
     libespeak-ng-dev espeak-ng
     libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev libxcb1-dev
     libgtest-dev libgmock-dev googletest
+    # packaging: dpkg-shlibdeps, and the launcher's check
+    dpkg-dev desktop-file-utils
     # test tools: virtual display, tray host, window manager, X utilities, audio
-    xvfb xauth x11-utils x11-xkb-utils xdotool wmctrl openbox trayer imagemagick
+    xvfb xauth x11-utils x11-xkb-utils xdotool wmctrl openbox xfwm4 dbus-daemon trayer imagemagick
     pulseaudio pulseaudio-utils sox
     fonts-dejavu-core
 )

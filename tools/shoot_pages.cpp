@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     layout->addWidget(&pages);
     window.setFixedSize(pages.sizeHint());
     pages.InitOptions();
+    pages.setSettingsFilePath(QStringLiteral("/home/user/.config/vorlix/settings.zqf"));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) return 1;
 

@@ -1,5 +1,6 @@
 #include "app/frmsystem.h"
 
+#include "app/desktopfiles.h"
 #include "options/optionspages.h"
 #include "speech/speechengine.h"
 
@@ -59,6 +60,11 @@ void frmSystem::BuildTrayMenu() {
 
     QMenu* mnuB = mnuSysTray_->addMenu(QStringLiteral("&Agent"));
     connect(mnuB->addAction(QStringLiteral("&Options")), &QAction::triggered, this, &frmSystem::mnuOptions_Click);
+    mnuLoginStart_ = mnuB->addAction(LoginStartCaption);
+    mnuLoginStart_->setCheckable(true);
+    connect(mnuLoginStart_, &QAction::triggered, this, &frmSystem::mnuLoginStart_Click);
+    // The entry may have been added or removed outside the agent.
+    connect(mnuB, &QMenu::aboutToShow, this, [this] { mnuLoginStart_->setChecked(LoginStart::IsOn()); });
     mnuB->addSeparator();
     mnuListening_ = mnuB->addAction(StopListeningCaption);
     mnuListening_->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
@@ -74,12 +80,15 @@ void frmSystem::Form_Load() {
     agent_ = std::make_unique<Agent>(*this, *ZQSpeech, *services_.keyboard, *services_.programs);
     agent_->onEdited = [this] { saveSoon_.start(); };
     pages_ = new OptionsPages(*agent_, [this] { UpdateMenus(); }, this);
+    pages_->setSettingsFilePath(store_.SettingsFilePath());
     pages_->setMessageSink([this](const QString& text) { services_.messageBox(QMessageBox::Information, text); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(pages_);
     setFixedSize(pages_->sizeHint());
-    setWindowState(Qt::WindowMinimized);
+    // The window waits hidden, never minimised: a window created minimised carries an "iconic"
+    // start hint, and a window manager that reads it before Qt clears it on the first showing maps
+    // the window iconic, which sends it straight back to the tray.
     services_.tray->Add(TrayImage::NotListening, TrayTip::Loading);
 
     store_.report = [this](const QString& message) { services_.messageBox(QMessageBox::Warning, message); };
@@ -109,6 +118,13 @@ void frmSystem::mnuOptions_Click() {
 }
 
 void frmSystem::mnuExit_Click() { ShutDown(true); }
+
+void frmSystem::mnuLoginStart_Click(bool on) {
+    const QString error = LoginStart::Set(on, QCoreApplication::applicationFilePath());
+    if (!error.isEmpty())
+        services_.messageBox(QMessageBox::Warning, error);
+    mnuLoginStart_->setChecked(LoginStart::IsOn());
+}
 
 void frmSystem::ShutDown(bool interactive) {
     if (unloaded_)

@@ -17,6 +17,9 @@ class QMenu;
 class SpeechEngine;
 class OptionsPages;
 
+// Not "Start at &Login": "Stop &Listening" has the L, and a shared access key only selects.
+inline const QString LoginStartCaption = QStringLiteral("&Start at Login");
+
 // What the main window is built from: the desktop services behind their interfaces.
 struct FormServices {
     QString directory;                                            // where the settings file lives
@@ -39,6 +42,8 @@ public:
     // Start-up: loads the settings and brings the agent up in the tray.
     void Form_Load();
     void mnuOptions_Click();
+    // Writes or removes the entry that starts the agent with the user's session.
+    void mnuLoginStart_Click(bool on);
     // "&Close Agent": the only way the agent ends.
     void mnuExit_Click();
     // The same orderly end for a session that ends or a termination signal; reports go to stderr.
@@ -51,6 +56,7 @@ public:
     Agent& agent() { return *agent_; }
     QMenu* trayMenu() const { return mnuSysTray_; }
     QAction* listeningAction() const { return mnuListening_; }
+    QAction* loginStartAction() const { return mnuLoginStart_; }
     QMenu* commandsMenu() const { return mnuComMain_; }
     QMenu* voiceMenu() const { return mnuVoiceMain_; }
     SettingsStore& store() { return store_; }
@@ -101,6 +107,7 @@ private:
     QAction* mnuD_ = nullptr;
     QAction* mnuF_ = nullptr;
     QAction* mnuListening_ = nullptr;
+    QAction* mnuLoginStart_ = nullptr;
     std::vector<QAction*> mnuCom_;
     std::vector<QAction*> mnuVoice_;
 };

@@ -1,3 +1,4 @@
+#include "app/desktopfiles.h"
 #include "app/frmsystem.h"
 #include "app/shutdownsignals.h"
 #include "commands/programstarter.h"
@@ -37,7 +38,11 @@ int main(int argc, char** argv) {
     }
     DetachedProgramStarter programs;
     FormServices services;
+#ifdef VORLIX_USER_SETTINGS
+    services.directory = UserSettingsPath();
+#else
     services.directory = AppPath();
+#endif
     services.keyboard = keyboard.get();
     services.programs = &programs;
     services.createSpeech = [] { return std::make_unique<clsSpeech>(); };

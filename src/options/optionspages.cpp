@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -285,6 +286,17 @@ void OptionsPages::BuildAboutPage() {
                   tw.rect(1680, 2040, 4365, 570), Qt::AlignLeft | Qt::AlignTop);
     lblDescription->setFont(boldFont(9.75));
     lblDescription->setWordWrap(true);
+    // In the free band between the version and the description.
+    lblSettingsFile = MakeLabel(picAbout, QStringLiteral("lblSettingsFile"), QString(), tw.rect(1680, 1140, 4365, 600),
+                                Qt::AlignLeft | Qt::AlignTop);
+    lblSettingsFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
+}
+
+void OptionsPages::setSettingsFilePath(const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    lblSettingsFile->setText(QStringLiteral("Settings file:\n") +
+                             lblSettingsFile->fontMetrics().elidedText(shown, Qt::ElideMiddle, lblSettingsFile->width()));
+    lblSettingsFile->setToolTip(shown);
 }
 
 void OptionsPages::InitOptions() {

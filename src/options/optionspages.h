@@ -57,6 +57,9 @@ public:
     using MessageSink = std::function<void(const QString& text)>;
     void setMessageSink(MessageSink sink) { messageSink_ = std::move(sink); }
 
+    // Names the settings file on the About page.
+    void setSettingsFilePath(const QString& path);
+
     // The command that Edit mode works on, as the double-click loaded it; 0 in Add mode.
     int editedSlot() const { return editSlot_; }
 
@@ -99,6 +102,7 @@ public:
     QLabel* lblTitle;
     QLabel* lblVersion;
     QLabel* lblDescription;
+    QLabel* lblSettingsFile;
 
 private:
     QFont ChooseDialogFont() const;

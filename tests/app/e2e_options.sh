@@ -33,10 +33,8 @@ start_agent
 sleep 1   # the icon shows while the settings still load
 # A double-click on the tray icon opens the options.
 win=
-for _ in 1 2 3; do
-    xdotool mousemove "$icon_x" "$icon_y" click --repeat 2 --delay 60 1
-    for _ in $(seq 30); do win=$(xdotool search --onlyvisible --name '^Vorlix Options$' 2>/dev/null | head -n1) && [ -n "$win" ] && break 2; sleep 0.1; done
-done
+xdotool mousemove "$icon_x" "$icon_y" click --repeat 2 --delay 60 1
+for _ in $(seq 30); do win=$(xdotool search --onlyvisible --name '^Vorlix Options$' 2>/dev/null | head -n1) && [ -n "$win" ] && break; sleep 0.1; done
 [ -n "$win" ] || fail "the options window did not open"
 xdotool windowfocus --sync "$win"
 shot e2e-voice-setup

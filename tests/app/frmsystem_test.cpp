@@ -1,10 +1,15 @@
+#include "app/desktopfiles.h"
 #include "app/frmsystem.h"
+#include "options/optionspages.h"
 #include "store/settingsstore.h"
 #include "support/fakes.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -107,6 +112,7 @@ private slots:
         QVERIFY(boxes.isEmpty());
         QVERIFY(!form->isVisible());
         QCOMPARE(form->agent().settings.ListenTime, 5);
+        QCOMPARE(form->pages()->lblSettingsFile->toolTip(), dir->filePath("settings.zqf"));
     }
 
     void voiceCommandsStartListening() {
@@ -221,6 +227,41 @@ private slots:
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes[0].endsWith("\r\nSaveSettings"), qPrintable(boxes[0]));
         QVERIFY(tray.last().startsWith("remove"));
+    }
+
+    void startAtLoginWritesAndRemovesTheAutostartEntry() {
+        qputenv("XDG_CONFIG_HOME", dir->filePath("config").toUtf8());
+        const QString entry = dir->filePath("config/autostart/vorlix.desktop");
+        auto form = MakeForm();
+        form->Form_Load();
+        QAction* login = form->loginStartAction();
+        auto* agentMenu = qobject_cast<QMenu*>(login->parent());
+        emit agentMenu->aboutToShow();
+        QVERIFY(!login->isChecked());
+
+        login->trigger();
+        QVERIFY(login->isChecked());
+        QFile written(entry);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains(
+            "\nExec=" + LoginStart::ExecArgument(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+        // Removed behind the agent's back: the mark follows when the menu opens.
+        QVERIFY(QFile::remove(entry));
+        emit agentMenu->aboutToShow();
+        QVERIFY(!login->isChecked());
+        login->trigger();
+        QVERIFY(QFile::exists(entry));
+        login->trigger();
+        QVERIFY(!QFile::exists(entry) && !login->isChecked());
+
+        // A program path with every character the Exec line reserves.
+        const QString program = QStringLiteral("/opt/my \"apps\"/$x`y\\z 100%/vorlix");
+        QCOMPARE(LoginStart::ExecArgument(program), QStringLiteral(R"("/opt/my \\"apps\\"/\\$x\\`y\\\\z 100%%/vorlix")"));
+        QVERIFY(LoginStart::Set(true, program).isEmpty());
+        if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
+            QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {entry}), 0);
+        qunsetenv("XDG_CONFIG_HOME");
+        QVERIFY(boxes.isEmpty());
     }
 };
 

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Runs a command inside a private test desktop: an Xvfb display and, unless one is already
-# reachable, a PulseAudio server with a virtual speaker ("spk", a null sink) and a virtual
-# microphone ("mic", a mono source on the speaker's monitor).
-#   with-desktop.sh [--no-x] [--no-audio] COMMAND [ARGS...]
+# Runs a command inside a private test desktop: an Xvfb display with a window manager (openbox
+# unless --wm names another, or none) and, unless one is already reachable, a PulseAudio server
+# with a virtual speaker ("spk", a null sink) and a virtual microphone ("mic", a mono source on
+# the speaker's monitor).
+#   with-desktop.sh [--no-x] [--wm openbox|xfwm4|none] [--no-audio] COMMAND [ARGS...]
 # Exports DISPLAY, XDG_RUNTIME_DIR, PULSE_SERVER and VORLIX_TEST_SPEAKER=spk to the command.
 set -euo pipefail
 
-want_x=1 want_audio=1
+want_x=1 want_audio=1 wm=openbox
 while [ $# -gt 0 ]; do
     case "$1" in
         --no-x) want_x=0; shift ;;
+        --wm) wm=$2; shift 2 ;;
         --no-audio) want_audio=0; shift ;;
         *) break ;;
     esac
@@ -34,6 +36,17 @@ if [ $want_x = 1 ]; then
     [ -s "$work/display" ] || { echo "with-desktop: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
     export DISPLAY=":$(head -n1 "$work/display")"
     for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+    if [ "$wm" != none ]; then
+        wm_command=("$wm")
+        # xfwm4 reads its settings through a D-Bus session: it gets one of its own.
+        [ "$wm" = xfwm4 ] && wm_command=(dbus-run-session -- xfwm4 --compositor=off)
+        "${wm_command[@]}" >"$work/wm.log" 2>&1 &
+        pids+=($!)
+        # Ready once it has announced itself on the root window.
+        for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
+            { echo "with-desktop: $wm did not start" >&2; cat "$work/wm.log" >&2; exit 1; }
+    fi
 fi
 
 if [ $want_audio = 1 ]; then
