@@ -33,8 +33,9 @@ run() { # label, key watches, menu items, voice commands, start-up text bytes
     pid=$!
     until [ -n "$(tray_icon_geometry)" ]; do sleep 0.005; done
     docked=$(ms_since "$start")
-    # The second start returns once the first has answered, which it does only after start-up.
-    "$dir/vorlix" >"$dir/second.log" 2>&1
+    # A second start returns once the first has answered, which it does only after start-up; one that
+    # gave up waiting (after 10 s) leaves its request queued and is simply asked again.
+    until "$dir/vorlix" 2>&1 | tee "$dir/second.log" | grep -q 'options window was opened'; do :; done
     ready=$(ms_since "$start")
     local rss peak
     rss=$(status_kb "$pid" VmRSS)
@@ -59,7 +60,6 @@ run() { # label, key watches, menu items, voice commands, start-up text bytes
     ended=$(ms_since "$start")
     printf '%-34s docked %6d ms  ready %6d ms  RSS %5d MB (peak %5d MB)  idle CPU %5s %%  end %5d ms\n' \
         "$label" "$docked" "$ready" $((rss / 1024)) $((peak / 1024)) "$idle" "$ended"
-    grep -v '^vorlix: Vorlix is already running' "$dir/second.log" | sed 's/^/  second start: /' || true
 }
 
 run "100,000 commands, 1 MB greeting" 33334 33333 33333 1048576

@@ -11,13 +11,19 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 // Edits reach the file this long after the last one, so a burst of keystrokes costs one save.
 constexpr int kSaveDelayMs = 500;
 // How often a deferred shutdown looks whether the handler it waits for has returned.
 constexpr int kUnloadRetryMs = 20;
+// Submenus up to this long are filled at once. Longer ones are filled when they open: a menu entry costs
+// about a kilobyte, and adding one costs time in proportion to the entries already there, so tens of
+// thousands took seconds and a hundred megabytes at every change of the command list.
+constexpr int kEagerMenuEntries = 256;
 } // namespace
 
 frmSystem::frmSystem(FormServices services) : services_(std::move(services)), store_(services_.directory) {
@@ -62,6 +68,10 @@ void frmSystem::BuildTrayMenu() {
     mnuCom_[0]->setVisible(false);
     mnuD_ = mnuComMain_->addSeparator();
     mnuComMain_->menuAction()->setEnabled(false);
+    connect(mnuComMain_, &QMenu::aboutToShow, this, [this] {
+        if (std::exchange(mnuComStale_, false))
+            RebuildSubmenu(mnuComMain_, mnuD_, mnuCom_, Kind::MenuItem, [this](int i) { mnuCom_Click(i); });
+    });
     mnuSysTray_->addSeparator();
 
     mnuVoiceMain_ = mnuSysTray_->addMenu(QStringLiteral("&Voice Commands"));
@@ -69,6 +79,10 @@ void frmSystem::BuildTrayMenu() {
     mnuVoice_[0]->setVisible(false);
     mnuF_ = mnuVoiceMain_->addSeparator();
     mnuVoiceMain_->menuAction()->setEnabled(false);
+    connect(mnuVoiceMain_, &QMenu::aboutToShow, this, [this] {
+        if (std::exchange(mnuVoiceStale_, false))
+            RebuildSubmenu(mnuVoiceMain_, mnuF_, mnuVoice_, Kind::VoiceCommand, [this](int i) { mnuVoice_Click(i); });
+    });
     mnuSysTray_->addSeparator();
 
     QMenu* mnuB = mnuSysTray_->addMenu(QStringLiteral("&Agent"));
@@ -263,9 +277,22 @@ void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<Q
     submenu->menuAction()->setEnabled(k != 0);
 }
 
+void frmSystem::UpdateSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries,
+                              const QString& kind, bool& stale, const std::function<void(int)>& onClick) {
+    const CommandList& commands = agent_->commands;
+    const auto count = std::count_if(commands.begin(), commands.end(),
+                                     [&](const KeyCommand& command) { return command.ActionType == kind; });
+    stale = count > kEagerMenuEntries;
+    if (stale)
+        submenu->menuAction()->setEnabled(true);
+    else
+        RebuildSubmenu(submenu, separator, entries, kind, onClick);
+}
+
 void frmSystem::UpdateMenus() {
-    RebuildSubmenu(mnuComMain_, mnuD_, mnuCom_, Kind::MenuItem, [this](int i) { mnuCom_Click(i); });
-    RebuildSubmenu(mnuVoiceMain_, mnuF_, mnuVoice_, Kind::VoiceCommand, [this](int i) { mnuVoice_Click(i); });
+    UpdateSubmenu(mnuComMain_, mnuD_, mnuCom_, Kind::MenuItem, mnuComStale_, [this](int i) { mnuCom_Click(i); });
+    UpdateSubmenu(mnuVoiceMain_, mnuF_, mnuVoice_, Kind::VoiceCommand, mnuVoiceStale_,
+                  [this](int i) { mnuVoice_Click(i); });
 }
 
 void frmSystem::mnuCom_Click(int index) { agent_->RunMenuCommands(Kind::MenuItem, mnuCom_.at(size_t(index))->text()); }

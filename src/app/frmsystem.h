@@ -90,6 +90,8 @@ private:
     void CloseWaitingWindows();
     // Every message box of the agent goes through here; none opens once the agent is ending.
     void Tell(QMessageBox::Icon icon, const QString& text);
+    void UpdateSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
+                       bool& stale, const std::function<void(int)>& onClick);
     void RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
                         const std::function<void(int)>& onClick);
 
@@ -117,4 +119,7 @@ private:
     QAction* mnuListening_ = nullptr;
     std::vector<QAction*> mnuCom_;
     std::vector<QAction*> mnuVoice_;
+    // A long submenu is filled when it opens; until then it is stale.
+    bool mnuComStale_ = false;
+    bool mnuVoiceStale_ = false;
 };
