@@ -5,16 +5,26 @@
 #include "speech/speechengine.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QDialog>
 #include <QMenu>
+#include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 // Edits reach the file this long after the last one, so a burst of keystrokes costs one save.
 constexpr int kSaveDelayMs = 500;
+// How often a deferred shutdown looks whether the handler it waits for has returned.
+constexpr int kUnloadRetryMs = 20;
+// Submenus up to this long are filled at once. Longer ones are filled when they open: a menu entry costs
+// about a kilobyte, and adding one costs time in proportion to the entries already there, so tens of
+// thousands took seconds and a hundred megabytes at every change of the command list.
+constexpr int kEagerMenuEntries = 256;
 } // namespace
 
 frmSystem::frmSystem(FormServices services) : services_(std::move(services)), store_(services_.directory) {
@@ -37,6 +47,16 @@ frmSystem::frmSystem(FormServices services) : services_(std::move(services)), st
     saveSoon_.setSingleShot(true);
     saveSoon_.setInterval(kSaveDelayMs);
     connect(&saveSoon_, &QTimer::timeout, this, [this] { SaveNow(false); });
+
+    unloadWhenSafe_.setInterval(kUnloadRetryMs);
+    connect(&unloadWhenSafe_, &QTimer::timeout, this, [this] {
+        if (!CanUnloadNow()) {
+            CloseWaitingWindows();
+            return;
+        }
+        unloadWhenSafe_.stop();
+        Form_Unload(unloadInteractive_);
+    });
 }
 
 frmSystem::~frmSystem() = default;
@@ -49,6 +69,10 @@ void frmSystem::BuildTrayMenu() {
     mnuCom_[0]->setVisible(false);
     mnuD_ = mnuComMain_->addSeparator();
     mnuComMain_->menuAction()->setEnabled(false);
+    connect(mnuComMain_, &QMenu::aboutToShow, this, [this] {
+        if (std::exchange(mnuComStale_, false))
+            RebuildSubmenu(mnuComMain_, mnuD_, mnuCom_, Kind::MenuItem, [this](int i) { mnuCom_Click(i); });
+    });
     mnuSysTray_->addSeparator();
 
     mnuVoiceMain_ = mnuSysTray_->addMenu(QStringLiteral("&Voice Commands"));
@@ -56,6 +80,10 @@ void frmSystem::BuildTrayMenu() {
     mnuVoice_[0]->setVisible(false);
     mnuF_ = mnuVoiceMain_->addSeparator();
     mnuVoiceMain_->menuAction()->setEnabled(false);
+    connect(mnuVoiceMain_, &QMenu::aboutToShow, this, [this] {
+        if (std::exchange(mnuVoiceStale_, false))
+            RebuildSubmenu(mnuVoiceMain_, mnuF_, mnuVoice_, Kind::VoiceCommand, [this](int i) { mnuVoice_Click(i); });
+    });
     mnuSysTray_->addSeparator();
 
     QMenu* mnuB = mnuSysTray_->addMenu(QStringLiteral("&Agent"));
@@ -74,6 +102,7 @@ void frmSystem::BuildTrayMenu() {
 }
 
 void frmSystem::Form_Load() {
+    loading_ = true;
     ZQSpeech = services_.createSpeech();
     if (auto* object = dynamic_cast<QObject*>(ZQSpeech.get()))
         connect(object, SIGNAL(Recognized(QString, float)), this, SLOT(OnRecognized(QString, float)));
@@ -81,7 +110,7 @@ void frmSystem::Form_Load() {
     agent_->onEdited = [this] { saveSoon_.start(); };
     pages_ = new OptionsPages(*agent_, [this] { UpdateMenus(); }, this);
     pages_->setSettingsFilePath(store_.SettingsFilePath());
-    pages_->setMessageSink([this](const QString& text) { services_.messageBox(QMessageBox::Information, text); });
+    pages_->setMessageSink([this](const QString& text) { Tell(QMessageBox::Information, text); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(pages_);
@@ -91,11 +120,11 @@ void frmSystem::Form_Load() {
     // the window iconic, which sends it straight back to the tray.
     services_.tray->Add(TrayImage::NotListening, TrayTip::Loading);
 
-    store_.report = [this](const QString& message) { services_.messageBox(QMessageBox::Warning, message); };
+    store_.report = [this](const QString& message) { Tell(QMessageBox::Warning, message); };
     store_.notice = [this](const QString& message) {
         std::fprintf(stderr, "vorlix: %s\n", qPrintable(message));
         if (!unloaded_)
-            services_.messageBox(QMessageBox::Information, message);
+            Tell(QMessageBox::Information, message);
     };
     store_.LoadSettings(agent_->settings, agent_->commands);
 
@@ -105,8 +134,24 @@ void frmSystem::Form_Load() {
     // Nothing to listen for, or nothing to listen with: the agent comes up not listening.
     if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput())
         agent_->mnuListening_Click();
+    loading_ = false;
+    // Asked to end while the load waited in a message box: the end comes next, without a greeting.
+    if (unloadPending_)
+        return;
     ZQSpeech->Speak(agent_->settings.StartupText);
     timKeyWatch.start();
+    if (optionsRequested_)
+        mnuOptions_Click();
+}
+
+bool frmSystem::ShowOptionsRequested() {
+    if (ExitRequested)
+        return false;
+    if (loading_)
+        optionsRequested_ = true;
+    else
+        QMetaObject::invokeMethod(this, &frmSystem::mnuOptions_Click, Qt::QueuedConnection);
+    return true;
 }
 
 void frmSystem::mnuOptions_Click() {
@@ -122,23 +167,63 @@ void frmSystem::mnuExit_Click() { ShutDown(true); }
 void frmSystem::mnuLoginStart_Click(bool on) {
     const QString error = LoginStart::Set(on, QCoreApplication::applicationFilePath());
     if (!error.isEmpty())
-        services_.messageBox(QMessageBox::Warning, error);
+        Tell(QMessageBox::Warning, error);
     mnuLoginStart_->setChecked(LoginStart::IsOn());
 }
 
 void frmSystem::ShutDown(bool interactive) {
-    if (unloaded_)
+    if (unloaded_) {
+        // Already ending, perhaps waiting in the box that reports a failed save: a termination ends that wait.
+        if (!interactive)
+            CloseWaitingWindows();
         return;
+    }
     ExitRequested = true;
-    Form_Unload(interactive);
+    unloadInteractive_ = unloadInteractive_ || interactive;
+    if (CanUnloadNow()) {
+        unloadWhenSafe_.stop();
+        Form_Unload(unloadInteractive_);
+        return;
+    }
+    // A handler below this one waits in a nested event loop and goes on with the speech object, the
+    // store and the pages when the wait ends: close what it waits for and end after it has returned.
+    unloadPending_ = true;
+    CloseWaitingWindows();
+    unloadWhenSafe_.start();
+}
+
+bool frmSystem::CanUnloadNow() const {
+    // The main event loop is level 1 (0 before it runs); a modal box or menu runs one more.
+    return !loading_ && QThread::currentThread()->loopLevel() <= 1;
+}
+
+void frmSystem::CloseWaitingWindows() {
+    for (int i = 0; i < 16 && QApplication::activePopupWidget(); ++i)
+        QApplication::activePopupWidget()->close();
+    mnuSysTray_->close();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows)
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+            dialog->reject();
+}
+
+void frmSystem::Tell(QMessageBox::Icon icon, const QString& text) {
+    if (unloadPending_) {
+        std::fprintf(stderr, "vorlix: %s\n",
+                     qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" - "))));
+        return;
+    }
+    services_.messageBox(icon, text);
 }
 
 void frmSystem::Form_Unload(bool interactive) {
     if (unloaded_)
         return;
     unloaded_ = true;
+    unloadPending_ = false;
     timKeyWatch.stop();
     saveSoon_.stop();
+    CloseWaitingWindows();
     hide();
     ModifyTrayIcon(TrayImage::WindowIcon, TrayTip::ShuttingDown);
     SaveNow(interactive);
@@ -158,7 +243,7 @@ bool frmSystem::SaveNow(bool interactive) {
         std::fprintf(stderr, "vorlix: %s\n", qPrintable(QString(message).replace(QLatin1String("\r\n"), QLatin1String(" - "))));
         // A failing autosave is told once, not at every keystroke; the save at the end always tells.
         if (interactive)
-            services_.messageBox(QMessageBox::Warning, message);
+            Tell(QMessageBox::Warning, message);
         else if (!saveFailed_ && !unloaded_)
             Notify(QStringLiteral("Vorlix could not save its settings"), error.description);
         saveFailed_ = true;
@@ -195,7 +280,7 @@ void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<Q
     for (size_t i = 1; i < entries.size(); ++i)
         entries[i]->setVisible(false);
     int k = 0;
-    for (const KeyCommand& command : agent_->commands) {
+    for (const KeyCommand& command : std::as_const(agent_->commands)) {
         if (command.ActionType != kind)
             continue;
         ++k;
@@ -214,9 +299,22 @@ void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<Q
     submenu->menuAction()->setEnabled(k != 0);
 }
 
+void frmSystem::UpdateSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries,
+                              const QString& kind, bool& stale, const std::function<void(int)>& onClick) {
+    const CommandList& commands = agent_->commands;
+    const auto count = std::count_if(commands.begin(), commands.end(),
+                                     [&](const KeyCommand& command) { return command.ActionType == kind; });
+    stale = count > kEagerMenuEntries;
+    if (stale)
+        submenu->menuAction()->setEnabled(true);
+    else
+        RebuildSubmenu(submenu, separator, entries, kind, onClick);
+}
+
 void frmSystem::UpdateMenus() {
-    RebuildSubmenu(mnuComMain_, mnuD_, mnuCom_, Kind::MenuItem, [this](int i) { mnuCom_Click(i); });
-    RebuildSubmenu(mnuVoiceMain_, mnuF_, mnuVoice_, Kind::VoiceCommand, [this](int i) { mnuVoice_Click(i); });
+    UpdateSubmenu(mnuComMain_, mnuD_, mnuCom_, Kind::MenuItem, mnuComStale_, [this](int i) { mnuCom_Click(i); });
+    UpdateSubmenu(mnuVoiceMain_, mnuF_, mnuVoice_, Kind::VoiceCommand, mnuVoiceStale_,
+                  [this](int i) { mnuVoice_Click(i); });
 }
 
 void frmSystem::mnuCom_Click(int index) { agent_->RunMenuCommands(Kind::MenuItem, mnuCom_.at(size_t(index))->text()); }
@@ -229,7 +327,7 @@ void frmSystem::ModifyTrayIcon(TrayImage image, const QString& tip) { services_.
 
 void frmSystem::SetListeningCaption(const QString& caption) { mnuListening_->setText(caption); }
 
-void frmSystem::ShowMessage(const QString& text) { services_.messageBox(QMessageBox::Information, text); }
+void frmSystem::ShowMessage(const QString& text) { Tell(QMessageBox::Information, text); }
 
 void frmSystem::Notify(const QString& title, const QString& text) {
     std::fprintf(stderr, "vorlix: %s: %s\n", qPrintable(title), qPrintable(text));

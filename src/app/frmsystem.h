@@ -47,7 +47,12 @@ public:
     // "&Close Agent": the only way the agent ends.
     void mnuExit_Click();
     // The same orderly end for a session that ends or a termination signal; reports go to stderr.
+    // Asked for while a handler waits in a nested event loop (a message box, the start-up load), it
+    // closes what waits and ends once that handler has returned.
     void ShutDown(bool interactive);
+    // Another start with the same settings file handed over: show the options, once start-up is done.
+    // False when the agent is ending and will not show them.
+    bool ShowOptionsRequested();
 
     void UpdateMenus();
     void mnuCom_Click(int index);
@@ -87,6 +92,12 @@ private:
     void Form_QueryUnload(QCloseEvent* event);
     void Form_Resize();
     void Form_Unload(bool interactive);
+    bool CanUnloadNow() const;
+    void CloseWaitingWindows();
+    // Every message box of the agent goes through here; none opens once the agent is ending.
+    void Tell(QMessageBox::Icon icon, const QString& text);
+    void UpdateSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
+                       bool& stale, const std::function<void(int)>& onClick);
     void RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
                         const std::function<void(int)>& onClick);
 
@@ -97,7 +108,12 @@ private:
     OptionsPages* pages_ = nullptr;
     QTimer timKeyWatch;
     QTimer saveSoon_;
+    QTimer unloadWhenSafe_;
     bool ExitRequested = false;
+    bool loading_ = false;
+    bool unloadPending_ = false;
+    bool unloadInteractive_ = false;
+    bool optionsRequested_ = false;
     bool unloaded_ = false;
     bool saveFailed_ = false;
 
@@ -110,4 +126,7 @@ private:
     QAction* mnuLoginStart_ = nullptr;
     std::vector<QAction*> mnuCom_;
     std::vector<QAction*> mnuVoice_;
+    // A long submenu is filled when it opens; until then it is stale.
+    bool mnuComStale_ = false;
+    bool mnuVoiceStale_ = false;
 };

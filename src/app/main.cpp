@@ -1,6 +1,7 @@
 #include "app/desktopfiles.h"
 #include "app/frmsystem.h"
 #include "app/shutdownsignals.h"
+#include "app/singleagent.h"
 #include "commands/programstarter.h"
 #include "keys/keyboard.h"
 #include "keys/x11/x11keyboard.h"
@@ -31,6 +32,19 @@ int main(int argc, char** argv) {
     // The agent lives in the tray: hiding its only window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+#ifdef VORLIX_USER_SETTINGS
+    const QString directory = UserSettingsPath();
+#else
+    const QString directory = AppPath();
+#endif
+    SingleAgent single(SettingsStore(directory).SettingsFilePath());
+    QString note;
+    const SingleAgent::Claim claim = single.claim(&note);
+    if (!note.isEmpty())
+        std::fprintf(stderr, "vorlix: %s\n", qPrintable(note));
+    if (claim == SingleAgent::Claim::HandedOver)
+        return 0;
+
     std::unique_ptr<keys::Keyboard> keyboard = keys::X11Keyboard::open();
     if (!keyboard) {
         std::fprintf(stderr, "vorlix: no X11 display for the keyboard; key watches and typed keys are off\n");
@@ -38,11 +52,7 @@ int main(int argc, char** argv) {
     }
     DetachedProgramStarter programs;
     FormServices services;
-#ifdef VORLIX_USER_SETTINGS
-    services.directory = UserSettingsPath();
-#else
-    services.directory = AppPath();
-#endif
+    services.directory = directory;
     services.keyboard = keyboard.get();
     services.programs = &programs;
     services.createSpeech = [] { return std::make_unique<clsSpeech>(); };
@@ -53,6 +63,9 @@ int main(int argc, char** argv) {
     QObject::connect(&terminationSignals, &ShutdownSignals::requested, &form, [&form] { form.ShutDown(false); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.ShutDown(false); });
     QObject::connect(&form, &frmSystem::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    single.onShowOptions = [&form] { return form.ShowOptionsRequested(); };
+    // Saved and gone from the tray: a start from now on runs by itself.
+    QObject::connect(&form, &frmSystem::unloaded, &single, &SingleAgent::release);
 
     form.Form_Load();
     const int status = app.exec();

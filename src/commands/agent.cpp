@@ -5,10 +5,13 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 // Only high-confidence recognitions act: the engine's classes are -1, 0 and 1.
 constexpr float kMinConfidence = 0.9f;
-const std::string kListeningHotKey = "[ctrl]l";
+constexpr std::string_view kListeningHotKey = "[ctrl]l";
 } // namespace
 
 QString TrimBlanks(const QString& text) {
@@ -65,7 +68,7 @@ void Agent::RunCommand(const KeyCommand& command) {
 void Agent::UpdateVoice() {
     QString words;
     if (settings.ListenCommand.isEmpty() || ListenMode != 0) {
-        for (const KeyCommand& command : commands)
+        for (const KeyCommand& command : std::as_const(commands))
             if (command.ActionType == Kind::VoiceCommand)
                 words += command.Watch + QLatin1Char(',');
         host_.ModifyTrayIcon(TrayImage::Live, TrayTip::Running);
@@ -100,7 +103,7 @@ void Agent::ZQSpeech_Recognized(const QString& text, float confidence) {
     }
     // Walk by index: an action (a message box) may let an edit change the list meanwhile.
     for (int slot = 1; slot <= commands.count(); ++slot) {
-        const KeyCommand command = commands[slot];
+        const KeyCommand command = std::as_const(commands)[slot];
         if (command.ActionType.toLower() == QLatin1String("voice command") && command.Watch.toLower() == heard) {
             RunCommand(command);
             if (!TrimBlanks(settings.ListenCommand).isEmpty()) {
@@ -137,23 +140,48 @@ void Agent::ListeningTimeoutStep() {
     }
 }
 
+std::shared_ptr<const Agent::ParsedWatches> Agent::KeyWatches() {
+    if (keyWatches_ && keyWatchesRevision_ == commands.revision())
+        return keyWatches_;
+    auto watches = std::make_shared<ParsedWatches>();
+    const CommandList& list = commands;
+    for (int slot = 1; slot <= list.count(); ++slot)
+        if (list[slot].ActionType == Kind::KeyWatch)
+            watches->push_back({slot, keys::KeyWatch(list[slot].Watch.toStdString())});
+    keyWatches_ = std::move(watches);
+    keyWatchesRevision_ = commands.revision();
+    return keyWatches_;
+}
+
 void Agent::timKeyWatch_Timer() {
+    static const keys::KeyWatch listeningHotKey(kListeningHotKey);
     const keys::KeyState state = keyboard_.snapshot();
-    if (keys::IsKeyWatchHeld(kListeningHotKey, state, keyboard_))
+    if (listeningHotKey.isHeld(state, keyboard_))
         mnuListening_Click();
     ListeningTimeoutStep();
-    for (int slot = 1; slot <= commands.count(); ++slot) {
-        if (commands[slot].ActionType != Kind::KeyWatch)
+    std::shared_ptr<const ParsedWatches> watches = KeyWatches();
+    for (size_t i = 0; i < watches->size(); ++i) {
+        const int slot = (*watches)[i].slot;
+        if (!(*watches)[i].watch.isHeld(state, keyboard_))
             continue;
-        const KeyCommand command = commands[slot];
-        if (keys::IsKeyWatchHeld(command.Watch.toStdString(), state, keyboard_))
-            RunCommand(command);
+        const KeyCommand command = std::as_const(commands)[slot];
+        const quint64 revision = commands.revision();
+        RunCommand(command);
+        if (commands.revision() == revision)
+            continue;
+        // The action waited (a message box) and the list changed meanwhile: go on after this slot of the
+        // new list, as a walk by slot would.
+        watches = KeyWatches();
+        i = size_t(std::upper_bound(watches->begin(), watches->end(), slot,
+                                    [](int s, const ParsedWatch& w) { return s < w.slot; }) -
+                   watches->begin()) -
+            1;
     }
 }
 
 void Agent::RunMenuCommands(const QString& kind, const QString& caption) {
     for (int slot = 1; slot <= commands.count(); ++slot) {
-        const KeyCommand command = commands[slot];
+        const KeyCommand command = std::as_const(commands)[slot];
         if (command.ActionType == kind && command.Watch == caption)
             RunCommand(command);
     }

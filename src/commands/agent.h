@@ -1,9 +1,12 @@
 #pragma once
 
 #include "commands/commandtable.h"
+#include "keys/keysequence.h"
 
 #include <QString>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class SpeechEngine;
 namespace keys {
@@ -86,6 +89,17 @@ public:
 
 private:
     void ListeningTimeoutStep();
+
+    struct ParsedWatch {
+        int slot;
+        keys::KeyWatch watch;
+    };
+    using ParsedWatches = std::vector<ParsedWatch>;
+    // The watches of the "Key Watch" commands, parsed again only after the command list has changed.
+    // Shared, so that a tick that is still walking them survives a rebuild by a nested one.
+    std::shared_ptr<const ParsedWatches> KeyWatches();
+    std::shared_ptr<const ParsedWatches> keyWatches_;
+    quint64 keyWatchesRevision_ = 0;
 
     AgentHost& host_;
     SpeechEngine* speech_;

@@ -37,23 +37,41 @@ inline const QString MouseAction = QStringLiteral("Mouse Action");
 } // namespace Kind
 
 // All commands. Slot 0 always exists and never holds a command; commands are slots 1..count(),
-// and every walk runs from slot 1 upward.
+// and every walk runs from slot 1 upward. revision() changes with every access that could change the
+// list, so that what is derived from it (the parsed key watches) is rebuilt only when needed: read
+// through a const reference wherever nothing is changed.
 class CommandList {
 public:
     CommandList() : slots_(1) {}
 
-    void reset() { slots_.assign(1, KeyCommand{}); }
+    void reset() {
+        ++revision_;
+        slots_.assign(1, KeyCommand{});
+    }
     int count() const { return int(slots_.size()) - 1; }
     bool isEmpty() const { return count() == 0; }
+    quint64 revision() const { return revision_; }
 
-    KeyCommand& operator[](int slot) { return slots_.at(size_t(slot)); }
+    KeyCommand& operator[](int slot) {
+        ++revision_;
+        return slots_.at(size_t(slot));
+    }
     const KeyCommand& operator[](int slot) const { return slots_.at(size_t(slot)); }
 
-    void append(const KeyCommand& command) { slots_.push_back(command); }
+    void append(const KeyCommand& command) {
+        ++revision_;
+        slots_.push_back(command);
+    }
     // Slots after `slot` move down by one.
-    void remove(int slot) { slots_.erase(slots_.begin() + checkedSlot(slot)); }
+    void remove(int slot) {
+        ++revision_;
+        slots_.erase(slots_.begin() + checkedSlot(slot));
+    }
 
-    auto begin() { return slots_.begin() + 1; }
+    auto begin() {
+        ++revision_;
+        return slots_.begin() + 1;
+    }
     auto end() { return slots_.end(); }
     auto begin() const { return slots_.begin() + 1; }
     auto end() const { return slots_.end(); }
@@ -65,6 +83,7 @@ private:
         return slot;
     }
     std::vector<KeyCommand> slots_;
+    quint64 revision_ = 0;
 };
 
 struct AgentSettings {

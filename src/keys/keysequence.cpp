@@ -474,4 +474,94 @@ bool IsKeyWatchHeld(std::string_view watch, const KeyState& state, Keyboard& key
     return held;
 }
 
+KeyWatch::KeyWatch(std::string_view watch) {
+    Text copy = Decode(watch);
+    ReplaceAll(copy, U";;", U"&012");
+    for (View alternative : Split(copy, U';'))
+        alternatives_.push_back(Parse(alternative));
+}
+
+// The steps of AlternativeHeld up to the key state, kept for every later call.
+KeyWatch::Alternative KeyWatch::Parse(View alternative) {
+    Alternative parsed;
+    if (alternative.empty()) {
+        parsed.empty = true;
+        return parsed;
+    }
+    Text lower(alternative);
+    LowerAscii(lower);
+
+    std::optional<Text> rest;
+    for (const WatchEntry& entry : kWatchTests) {
+        if (entry.kind == WatchEntry::Named) {
+            if (std::none_of(entry.names.begin(), entry.names.end(),
+                             [&](View n) { return !n.empty() && lower.find(n) != Text::npos; }))
+                continue;
+            parsed.testCode = entry.code;
+            Text r = lower;
+            for (View n : entry.names)
+                if (!n.empty()) r = RemoveAll(r, n);
+            rest = std::move(r);
+            break;
+        }
+        const std::optional<View> token = TokenStarting(lower, entry.names[0]);
+        if (!token) continue;
+        if (entry.kind == WatchEntry::Code) {
+            parsed.testCode = LeadingNumber(TokenNumber(*token), 16);
+        } else {
+            const std::optional<std::int64_t> n = WholeNumber(TokenNumber(*token));
+            if (!n) continue;
+            if (*n < 24) parsed.testCode = FunctionKeyCode(*n);
+        }
+        rest = RemoveAll(lower, *token);
+        break;
+    }
+    Text remainder = rest ? std::move(*rest) : Text(alternative);
+    ReplaceAll(remainder, U"[[", U"&013");
+    ReplaceAll(remainder, U"]]", U"&014");
+    parsed.remainderEmpty = remainder.empty();
+    // As CombinedCode reads it, with the characters left for the layout in force at each call.
+    const auto addChar = [&](char32_t c) {
+        if (c == kInvalid)
+            parsed.fixedCode |= kNoKey;
+        else
+            parsed.chars.push_back(LowerAscii(c));
+    };
+    const View text(remainder);
+    for (size_t i = 0; i < text.size();) {
+        const char32_t c = text[i];
+        if (c == U'[') {
+            const size_t close = text.find(U']', i);
+            if (close == View::npos) break;
+            Text token(text.substr(i, close - i + 1));
+            LowerAscii(token);
+            if (auto k = CodeOfToken(token, kRemainderColumns, 16)) parsed.fixedCode |= *k;
+            i = close + 1;
+        } else if (c == U'&') {
+            if (auto ph = PlaceholderAt(text, i)) addChar(*ph);
+            i += 4;
+        } else {
+            addChar(c);
+            ++i;
+        }
+    }
+    return parsed;
+}
+
+bool KeyWatch::isHeld(const KeyState& state, Keyboard& keyboard) const {
+    for (const Alternative& alternative : alternatives_) {
+        if (alternative.empty) continue;
+        if (alternative.testCode && !state.isDown(*alternative.testCode)) continue;
+        if (alternative.remainderEmpty) {
+            if (alternative.testCode) return true;
+            continue;
+        }
+        std::int64_t code = alternative.fixedCode;
+        for (char32_t c : alternative.chars)
+            code |= keyboard.keyCodeOfChar(c);
+        if (state.isDown(code)) return true;
+    }
+    return false;
+}
+
 } // namespace keys

@@ -419,7 +419,7 @@ void OptionsPages::txtStartup_LostFocus() {
 void OptionsPages::RefreshCommandEditor() {
     QStringList names;
     names.reserve(agent_.commands.count());
-    for (const KeyCommand& command : agent_.commands)
+    for (const KeyCommand& command : std::as_const(agent_.commands))
         names.append(command.Name);
     lstKCommands->clear();
     lstKCommands->addItems(names);
@@ -446,7 +446,7 @@ int OptionsPages::SelectedEntry() const {
 void OptionsPages::lstKCommands_DblClick() {
     const int entry = SelectedEntry();
     if (entry < 0) return;
-    const KeyCommand& command = agent_.commands[entry + 1];
+    const KeyCommand& command = std::as_const(agent_.commands)[entry + 1];
     txtKeyCom->setText(command.Value);
     txtKeyName->setText(command.Name);
     txtKeyWatch->setText(command.Watch);
@@ -485,7 +485,7 @@ void OptionsPages::cmdKeySave_Click() {
         return;
     }
     if (fraEditCommand->title() == AddCaption) {
-        for (const KeyCommand& command : agent_.commands) {
+        for (const KeyCommand& command : std::as_const(agent_.commands)) {
             if (TrimBlanks(command.Name) == name) {
                 ShowInfo(QStringLiteral("You must enter in a new \"Command Name\"."));
                 return;

@@ -58,12 +58,16 @@ void clsSpeech::SetDevice(const QString& DeviceName) {
 }
 
 void clsSpeech::SetWords(const QString& RuleName, const QString& WordCommaSep) {
+    QStringList phrases = WordCommaSep.isEmpty() ? QStringList() : WordCommaSep.split(QLatin1Char(','));
+    // The same list again (the options window refreshes it freely) would rebuild the whole grammar.
+    if (hasRule_ && phrases == phrases_)
+        return;
     if (!hasRule_) {
         hasRule_ = true;
         ruleName_ = RuleName;
         ruleActive_ = false;
     }
-    phrases_ = WordCommaSep.isEmpty() ? QStringList() : WordCommaSep.split(QLatin1Char(','));
+    phrases_ = std::move(phrases);
     recognizer_->setPhrases(phrases_);
     updateMode();
 }

@@ -9,6 +9,36 @@
 
 namespace speech {
 
+namespace {
+
+// About half a minute of speech: synthesised in a few milliseconds, a few hundred kilobytes of audio.
+constexpr qsizetype PieceChars = 400;
+
+// Cuts after the last sentence end, line break or blank before PieceChars, so that the voice pauses
+// where the text does; a text without any is cut where it must be, never inside a surrogate pair.
+QStringList pieces(const QString& text) {
+    QStringList out;
+    qsizetype start = 0;
+    while (text.size() - start > PieceChars) {
+        qsizetype cut = -1, blank = -1;
+        for (qsizetype i = start + PieceChars - 1; i > start && cut < 0; --i) {
+            const QChar c = text.at(i);
+            if (c == QLatin1Char('.') || c == QLatin1Char('!') || c == QLatin1Char('?') || c == QLatin1Char('\n'))
+                cut = i + 1;
+            else if (blank < 0 && c.isSpace())
+                blank = i + 1;
+        }
+        if (cut < 0)
+            cut = blank > 0 ? blank : start + PieceChars - (text.at(start + PieceChars - 1).isHighSurrogate() ? 1 : 0);
+        out << text.mid(start, cut - start);
+        start = cut;
+    }
+    out << text.mid(start);
+    return out;
+}
+
+} // namespace
+
 Synthesizer::Synthesizer(QObject* parent) : QObject(parent) {}
 
 Synthesizer::~Synthesizer() {
@@ -17,12 +47,10 @@ Synthesizer::~Synthesizer() {
 }
 
 void Synthesizer::speak(const QString& text) {
-    if (QMediaDevices::defaultAudioOutput().isNull())
+    if (QMediaDevices::defaultAudioOutput().isNull() || text.trimmed().isEmpty())
         return;
-    QByteArray pcm = Espeak::instance().synthesize(text);
-    if (pcm.isEmpty())
-        return;
-    queue_.push_back(std::move(pcm));
+    for (const QString& piece : pieces(text))
+        queue_.push_back(piece);
     if (!sink_ && startNext())
         emit speakingChanged(true);
 }
@@ -32,13 +60,16 @@ bool Synthesizer::startNext() {
         const QAudioDevice device = QMediaDevices::defaultAudioOutput();
         if (device.isNull())
             break;
+        const QByteArray pcm = Espeak::instance().synthesize(queue_.front());
+        queue_.pop_front();
+        if (pcm.isEmpty())
+            continue;
         QAudioFormat format;
         format.setSampleRate(Espeak::instance().sampleRate());
         format.setChannelCount(1);
         format.setSampleFormat(QAudioFormat::Int16);
         buffer_ = new QBuffer(this);
-        buffer_->setData(queue_.front());
-        queue_.pop_front();
+        buffer_->setData(pcm);
         buffer_->open(QIODevice::ReadOnly);
         sink_ = new QAudioSink(device, format, this);
         sink_->setVolume(1.0);

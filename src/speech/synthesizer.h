@@ -12,7 +12,9 @@ class QBuffer;
 namespace speech {
 
 // Speaks texts one after another through the default output device: a text asked for while
-// another is playing waits for it; nothing is dropped.
+// another is playing waits for it; nothing is dropped. A long text is synthesised a piece at a time,
+// each when the one before has been played, so that an hour of speech costs neither an hour's audio
+// in memory nor its synthesis up front.
 class Synthesizer : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +32,7 @@ private:
     bool startNext();
     void releaseSink();
 
-    std::deque<QByteArray> queue_;
+    std::deque<QString> queue_;
     QAudioSink* sink_ = nullptr;
     QBuffer* buffer_ = nullptr;
 };

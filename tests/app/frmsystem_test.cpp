@@ -171,6 +171,20 @@ private slots:
         form->UpdateMenus();
         QCOMPARE(VisibleCaptions(form->commandsMenu()), QStringList{"---"});
         QVERIFY(!form->commandsMenu()->menuAction()->isEnabled());
+
+        // A long list is made into entries when the submenu opens, and then runs the same way.
+        for (int i = 1; i <= 1000; ++i)
+            form->agent().commands.append({"n", "Menu Item", QString::number(i), "Show Message", QString::number(i)});
+        form->UpdateMenus();
+        QVERIFY(form->commandsMenu()->menuAction()->isEnabled());
+        QVERIFY(form->commandsMenu()->actions().size() < 1000);
+        emit form->commandsMenu()->aboutToShow();
+        const QStringList captions = VisibleCaptions(form->commandsMenu());
+        QCOMPARE(captions.size(), 1000);
+        QCOMPARE(captions.last(), QStringLiteral("1000"));
+        boxes.clear();
+        form->mnuCom_Click(1000);
+        QCOMPARE(boxes, QStringList{"1 1000"});
     }
 
     void closingAndMinimisingOnlyHide() {

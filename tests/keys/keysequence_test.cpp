@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <random>
+
 using keys::testing::FakeKeyboard;
 
 namespace {
@@ -175,6 +178,31 @@ TEST(IsKeyWatchHeld, SendOnlyNamesWorkInTheRemainder) {
     EXPECT_FALSE(Held("[ctrl][left]", {0x11}));
     EXPECT_TRUE(Held("[ctrl][space]", {0x11, 0x20}));
     EXPECT_TRUE(Held("[alt][lclick]", {0x12, 0x01}));
+}
+
+TEST(KeyWatch, ParsedOnceAnswersAsTheTextDoesOnRandomWatchesAndStates) {
+    const std::vector<std::string> pieces = {
+        "[ctrl]", "[CTRL]", "[shift]", "[alt]", "[space]", "[esc]", "[escape]", "[enter]", "[del]", "[m_play]",
+        "[v_up]", "[left]", "[pgup]", "[prev]", "[next]", "[foo]", "[#41]", "[#1b]", "[#]", "[#zz]", "[f5]",
+        "[F12]", "[f24]", "[f30]", "[fx]", "[f", "[#4", "[", "]", "[[", "]]", ";", ";;", "&012", "&013",
+        "&0", "&", "a", "L", "y", "7", "-", " ", "\t", "ω", "\xC3", "\xFF"};
+    std::mt19937 random(20261206);
+    const auto below = [&](size_t n) { return size_t(random() % n); };
+    int held = 0, notHeld = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string watch;
+        for (size_t n = below(7); n > 0; --n)
+            watch += pieces[below(pieces.size())];
+        FakeKeyboard kb;
+        const unsigned density = std::array{3u, 30u, 90u}[below(3)];
+        for (int code = 1; code < 256; ++code)
+            if (below(100) < density) kb.state.down.set(size_t(code));
+        const bool expected = keys::IsKeyWatchHeld(watch, kb.state, kb);
+        EXPECT_EQ(keys::KeyWatch(watch).isHeld(kb.state, kb), expected) << "watch \"" << watch << "\"";
+        (expected ? held : notHeld)++;
+    }
+    EXPECT_GT(held, 2000);
+    EXPECT_GT(notHeld, 2000);
 }
 
 TEST(BadInput, ControlCharactersWithoutAKeyAreSkipped) {
