@@ -9,7 +9,7 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
-#include <cstdio>
+#include <QDebug>
 
 namespace {
 // Edits reach the file this long after the last one, so a burst of keystrokes costs one save.
@@ -69,8 +69,7 @@ void frmSystem::BuildTrayMenu() {
 
 void frmSystem::Form_Load() {
     ZQSpeech = services_.createSpeech();
-    if (auto* object = dynamic_cast<QObject*>(ZQSpeech.get()))
-        connect(object, SIGNAL(Recognized(QString, float)), this, SLOT(OnRecognized(QString, float)));
+    connect(ZQSpeech.get(), &SpeechEngine::Recognized, this, &frmSystem::ZQSpeech_Recognized);
     agent_ = std::make_unique<Agent>(*this, *ZQSpeech, *services_.keyboard, *services_.programs);
     agent_->onEdited = [this] { saveSoon_.start(); };
     pages_ = new OptionsPages(*agent_, [this] { UpdateMenus(); }, this);
@@ -133,7 +132,7 @@ bool frmSystem::SaveNow(bool interactive) {
         return true;
     } catch (const StoreError& error) {
         const QString message = SettingsStore::FormatError(error, QStringLiteral("SaveSettings"));
-        std::fprintf(stderr, "vorlix: %s\n", qPrintable(QString(message).replace(QLatin1String("\r\n"), QLatin1String(" - "))));
+        qWarning().noquote() << QString(message).replace(QLatin1String("\r\n"), QLatin1String(" - "));
         // A failing autosave is told once, not at every keystroke; the save at the end always tells.
         if (interactive)
             services_.messageBox(QMessageBox::Warning, message);
@@ -210,6 +209,6 @@ void frmSystem::SetListeningCaption(const QString& caption) { mnuListening_->set
 void frmSystem::ShowMessage(const QString& text) { services_.messageBox(QMessageBox::Information, text); }
 
 void frmSystem::Notify(const QString& title, const QString& text) {
-    std::fprintf(stderr, "vorlix: %s: %s\n", qPrintable(title), qPrintable(text));
+    qWarning().noquote() << title + QStringLiteral(": ") + text;
     services_.tray->ShowNotification(title, text);
 }
