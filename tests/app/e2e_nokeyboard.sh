@@ -14,7 +14,9 @@ INSERT INTO KeyCommands VALUES ('Type', 'Key Watch', '[ctrl]y', 'Send Key(s)', '
 
 env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$work/vorlix" >"$work/agent.log" 2>&1 &
 agent=$!
-sleep 2
+# The report comes once the agent is up; give its key-watch timer a few ticks after that.
+for _ in $(seq 200); do grep -q "cannot use the keyboard" "$work/agent.log" && break; sleep 0.1; done
+sleep 0.5
 kill -TERM "$agent"
 wait "$agent" && status=0 || status=$?
 cat "$work/agent.log"
