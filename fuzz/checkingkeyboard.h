@@ -1,6 +1,6 @@
 #pragma once
 
-#include "keys/keyboard.h"
+#include "keys/uskeyboard.h"
 
 #include <array>
 #include <cstdlib>
@@ -8,7 +8,7 @@
 
 namespace keys::fuzzing {
 
-// A US-like keyboard that aborts (so libFuzzer reports a crash) when the language asks for something
+// A US keyboard that aborts (so libFuzzer reports a crash) when the language asks for something
 // it must never do: send code 0, release a key it did not press, or leave a key down.
 class CheckingKeyboard : public Keyboard {
 public:
@@ -30,24 +30,7 @@ public:
     }
     void flush() override {}
     KeyState snapshot() override { return state; }
-    KeyCode keyCodeOfChar(char32_t ch) override {
-        if (ch >= U'a' && ch <= U'z') return KeyCode(ch - 32);
-        if (ch >= U'0' && ch <= U'9') return KeyCode(ch);
-        switch (ch) {
-        case U' ':
-            return 0x20;
-        case U';':
-            return 0xBA;
-        case U'[':
-            return 0xDB;
-        case U']':
-            return 0xDD;
-        case U'&':
-            return 0x37;
-        default:
-            return kNoKey;
-        }
-    }
+    KeyCode keyCodeOfChar(char32_t ch) override { return testing::UsKeyCodeOfChar(ch); }
 
     // Every key and character pressed was released again.
     void checkAllUp() const {

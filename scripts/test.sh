@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test inside a private virtual desktop (Xvfb, PulseAudio).
-#   test.sh [--sanitize]   (runs the suite on the AddressSanitizer + UBSan build)
+#   test.sh [--sanitize | --no-x11]   (the suite on the AddressSanitizer + UBSan build, or on the
+#                                      build without the X11 keyboard back-end)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=build
-[ "${1:-}" = "--sanitize" ] && build_dir=build-asan
+case "${1:-}" in
+--sanitize) build_dir=build-asan ;;
+--no-x11) build_dir=build-nox11 ;;
+*) build_dir=build ;;
+esac
 bash scripts/build.sh "$@"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}

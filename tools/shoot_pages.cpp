@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
 
     FakeAgent fake;
-    fake.speech.devices = QStringLiteral("Built-in Audio Analog Stereo;USB Microphone");
+    fake.speech.devices = {QStringLiteral("Built-in Audio Analog Stereo"), QStringLiteral("USB Microphone")};
     AgentSettings& settings = fake.agent.settings;
     settings.DeviceName = QStringLiteral("usb microphone");
     settings.ListenCommand = QStringLiteral("computer");

@@ -7,13 +7,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDebug>
 #include <QDialog>
 #include <QMenu>
 #include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace {
@@ -104,8 +104,7 @@ void frmSystem::BuildTrayMenu() {
 void frmSystem::Form_Load() {
     loading_ = true;
     ZQSpeech = services_.createSpeech();
-    if (auto* object = dynamic_cast<QObject*>(ZQSpeech.get()))
-        connect(object, SIGNAL(Recognized(QString, float)), this, SLOT(OnRecognized(QString, float)));
+    connect(ZQSpeech.get(), &SpeechEngine::Recognized, this, &frmSystem::ZQSpeech_Recognized);
     agent_ = std::make_unique<Agent>(*this, *ZQSpeech, *services_.keyboard, *services_.programs);
     agent_->onEdited = [this] { saveSoon_.start(); };
     pages_ = new OptionsPages(*agent_, [this] { UpdateMenus(); }, this);
@@ -122,7 +121,7 @@ void frmSystem::Form_Load() {
 
     store_.report = [this](const QString& message) { Tell(QMessageBox::Warning, message); };
     store_.notice = [this](const QString& message) {
-        std::fprintf(stderr, "vorlix: %s\n", qPrintable(message));
+        qWarning().noquote() << message;
         if (!unloaded_)
             Tell(QMessageBox::Information, message);
     };
@@ -209,8 +208,7 @@ void frmSystem::CloseWaitingWindows() {
 
 void frmSystem::Tell(QMessageBox::Icon icon, const QString& text) {
     if (unloadPending_) {
-        std::fprintf(stderr, "vorlix: %s\n",
-                     qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" - "))));
+        qWarning().noquote() << QString(text).replace(QLatin1String("\r\n"), QLatin1String(" - "));
         return;
     }
     services_.messageBox(icon, text);
@@ -240,7 +238,7 @@ bool frmSystem::SaveNow(bool interactive) {
         return true;
     } catch (const StoreError& error) {
         const QString message = SettingsStore::FormatError(error, QStringLiteral("SaveSettings"));
-        std::fprintf(stderr, "vorlix: %s\n", qPrintable(QString(message).replace(QLatin1String("\r\n"), QLatin1String(" - "))));
+        qWarning().noquote() << QString(message).replace(QLatin1String("\r\n"), QLatin1String(" - "));
         // A failing autosave is told once, not at every keystroke; the save at the end always tells.
         if (interactive)
             Tell(QMessageBox::Warning, message);
@@ -330,6 +328,6 @@ void frmSystem::SetListeningCaption(const QString& caption) { mnuListening_->set
 void frmSystem::ShowMessage(const QString& text) { Tell(QMessageBox::Information, text); }
 
 void frmSystem::Notify(const QString& title, const QString& text) {
-    std::fprintf(stderr, "vorlix: %s: %s\n", qPrintable(title), qPrintable(text));
+    qWarning().noquote() << title + QStringLiteral(": ") + text;
     services_.tray->ShowNotification(title, text);
 }

@@ -55,6 +55,7 @@ public:
     bool ShowOptionsRequested();
 
     void UpdateMenus();
+    void ZQSpeech_Recognized(const QString& text, float confidence) { agent_->ZQSpeech_Recognized(text, confidence); }
     void mnuCom_Click(int index);
     void mnuVoice_Click(int index);
 
@@ -83,9 +84,6 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override { Form_QueryUnload(event); }
     void changeEvent(QEvent* event) override;
-
-private slots:
-    void OnRecognized(const QString& text, float confidence) { agent_->ZQSpeech_Recognized(text, confidence); }
 
 private:
     void BuildTrayMenu();

@@ -3,29 +3,16 @@
 #include "app/shutdownsignals.h"
 #include "app/singleagent.h"
 #include "commands/programstarter.h"
-#include "keys/keyboard.h"
-#include "keys/x11/x11keyboard.h"
+#include "keys/openkeyboard.h"
 #include "speech/clsspeech.h"
 #include "store/settingsstore.h"
 
 #include <QApplication>
 #include <QSessionManager>
 
-#include <cstdio>
-
-namespace {
-// Stands in when no X display can be opened for keys: hot keys and typing are then unavailable.
-class NoKeyboard : public keys::Keyboard {
-public:
-    void press(keys::KeyCode) override {}
-    void release(keys::KeyCode) override {}
-    void flush() override {}
-    keys::KeyState snapshot() override { return {}; }
-    keys::KeyCode keyCodeOfChar(char32_t) override { return keys::kNoKey; }
-};
-} // namespace
 
 int main(int argc, char** argv) {
+    qSetMessagePattern(QStringLiteral("vorlix: %{message}"));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vorlix"));
     QApplication::setApplicationVersion(QStringLiteral(VORLIX_VERSION));
@@ -41,15 +28,12 @@ int main(int argc, char** argv) {
     QString note;
     const SingleAgent::Claim claim = single.claim(&note);
     if (!note.isEmpty())
-        std::fprintf(stderr, "vorlix: %s\n", qPrintable(note));
+        qWarning().noquote() << note;
     if (claim == SingleAgent::Claim::HandedOver)
         return 0;
 
-    std::unique_ptr<keys::Keyboard> keyboard = keys::X11Keyboard::open();
-    if (!keyboard) {
-        std::fprintf(stderr, "vorlix: no X11 display for the keyboard; key watches and typed keys are off\n");
-        keyboard = std::make_unique<NoKeyboard>();
-    }
+    std::string noKeyboard;
+    std::unique_ptr<keys::Keyboard> keyboard = keys::openKeyboard(&noKeyboard);
     DetachedProgramStarter programs;
     FormServices services;
     services.directory = directory;
@@ -68,6 +52,9 @@ int main(int argc, char** argv) {
     QObject::connect(&form, &frmSystem::unloaded, &single, &SingleAgent::release);
 
     form.Form_Load();
+    if (!noKeyboard.empty())
+        form.Notify(QStringLiteral("Vorlix cannot use the keyboard"),
+                    QStringLiteral("Key watches and typed keys are off: %1.").arg(QString::fromStdString(noKeyboard)));
     const int status = app.exec();
     return status != 0 ? status : (form.saveFailed() ? 1 : 0);
 }

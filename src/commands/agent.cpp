@@ -36,7 +36,7 @@ public:
     bool StartListen(const QString&) override { return false; }
     void StopListen(const QString&) override {}
     void SetDevice(const QString&) override {}
-    QString GetDeviceList() override { return {}; }
+    QStringList GetDeviceList() override { return {}; }
     void Speak(const QString&) override {}
     bool HasAudioInput() const override { return false; }
 };

@@ -324,10 +324,10 @@ void OptionsPages::InitOptions() {
     RefreshCommandEditor();
 
     cmbInputDev->clear();
-    const QString devices = agent_.speech().GetDeviceList();
+    const QStringList devices = agent_.speech().GetDeviceList();
     if (!devices.isEmpty()) {
         cmbInputDev->addItem(DefaultDevice);
-        cmbInputDev->addItems(devices.split(QLatin1Char(';')));
+        cmbInputDev->addItems(devices);
         cmbInputDev->setEnabled(true);
     } else {
         cmbInputDev->addItem(NoDevice);

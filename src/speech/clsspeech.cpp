@@ -17,7 +17,7 @@ constexpr qint64 SelfVoiceTailMs = 300;
 } // namespace
 
 clsSpeech::clsSpeech(QObject* parent)
-    : QObject(parent), recognizer_(std::make_unique<Recognizer>()),
+    : SpeechEngine(parent), recognizer_(std::make_unique<Recognizer>()),
       audio_(std::make_unique<speech::AudioInput>(
           [this](const int16_t* samples, std::size_t count) { hear(samples, count); })) {}
 
@@ -72,9 +72,7 @@ void clsSpeech::SetWords(const QString& RuleName, const QString& WordCommaSep) {
     updateMode();
 }
 
-QString clsSpeech::GetDeviceList() {
-    return speech::AudioInput::deviceDescriptions().join(QLatin1Char(';'));
-}
+QStringList clsSpeech::GetDeviceList() { return speech::AudioInput::deviceDescriptions(); }
 
 bool clsSpeech::StartListen(const QString& RuleName) {
     if (!hasRule_)

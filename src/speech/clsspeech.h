@@ -18,7 +18,7 @@ class Synthesizer;
 // The agent's speech engine: one rule of phrases recognised from the chosen audio input device
 // (plus optional dictation), and spoken replies. Everything runs on the thread that owns the
 // object; Recognized is emitted there once an utterance has ended.
-class clsSpeech : public QObject, public SpeechEngine {
+class clsSpeech : public SpeechEngine {
     Q_OBJECT
 public:
     explicit clsSpeech(QObject* parent = nullptr);
@@ -31,7 +31,7 @@ public:
     void StopDict(const QString& RuleName);
     void SetDevice(const QString& DeviceName = QString()) override;
     void SetWords(const QString& RuleName, const QString& WordCommaSep) override;
-    QString GetDeviceList() override;
+    QStringList GetDeviceList() override;
     bool StartListen(const QString& RuleName) override;
     void StopListen(const QString& RuleName) override;
     void Speak(const QString& Text) override;
@@ -44,9 +44,6 @@ public:
     // Whether the rule exists and is switched on.
     bool IsListening() const { return hasRule_ && ruleActive_; }
     bool IsSpeaking() const;
-
-signals:
-    void Recognized(const QString& Text, float Confidence);
 
 private:
     void hear(const int16_t* samples, std::size_t count);

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
+#include <QStringList>
 
 // What the agent needs of a speech engine: one rule of phrases, listening on and off, the audio
 // input device, and spoken output. clsSpeech is the real one; tests use a recording fake.
-// Recognitions come back through clsSpeech's Recognized signal, on the user-interface thread.
-class SpeechEngine {
+class SpeechEngine : public QObject {
+    Q_OBJECT
 public:
-    virtual ~SpeechEngine() = default;
+    using QObject::QObject;
 
     // The rule's phrases, separated by ","; pieces are taken as they are. The rule keeps its
     // active or inactive state.
@@ -17,10 +19,15 @@ public:
     virtual void StopListen(const QString& ruleName) = 0;
     // Rebuilds the recogniser on the named input device (empty or unknown: the default); the rule is dropped.
     virtual void SetDevice(const QString& deviceName = QString()) = 0;
-    // Input device descriptions separated by ";"; empty when there is none.
-    virtual QString GetDeviceList() = 0;
+    // Input device descriptions in the audio system's order; empty when there is none.
+    virtual QStringList GetDeviceList() = 0;
     // Queues `text` to be spoken; returns at once.
     virtual void Speak(const QString& text) = 0;
     // Whether audio is being captured from an input device.
     virtual bool HasAudioInput() const = 0;
+
+signals:
+    // One utterance heard as `Text`, with the confidence class -1 (low), 0 (normal) or 1 (high).
+    // Emitted on the thread that owns the engine, once the utterance has ended.
+    void Recognized(const QString& Text, float Confidence);
 };

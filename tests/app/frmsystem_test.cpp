@@ -130,6 +130,12 @@ private slots:
         QCOMPARE(form->listeningAction()->text(), QStringLiteral("Stop &Listening"));
         QCOMPARE(speech->spoken, QStringList{"hello there"});
         QCOMPARE(VisibleCaptions(form->voiceMenu()), QStringList{"open mail"});
+
+        // Recognitions reach the agent through the engine's signal; only high confidence acts.
+        emit speech->Recognized("computer", 0.0f);
+        QCOMPARE(speech->words, QStringList{"computer"});
+        emit speech->Recognized("computer", 1.0f);
+        QCOMPARE(speech->words, QStringList{"open mail"});
     }
 
     void withoutAudioInputTheAgentComesUpNotListening() {

@@ -90,7 +90,6 @@ TEST_F(AgentTest, TheRoadOfOneVoiceCommand) {
     EXPECT_EQ(speech.words, QStringList{"computer"});
 
     // Only high confidence acts.
-    speech.Hear("computer", 0.9f);
     agent.ZQSpeech_Recognized("computer", 0.0f);
     EXPECT_EQ(agent.ListenMode, 0);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "keys/keyboard.h"
+#include "keys/uskeyboard.h"
 
 #include <cstdio>
 #include <string>
@@ -22,22 +22,7 @@ public:
     void pressChar(char32_t ch) override { events.push_back("+U" + hex(ch)); }
     void releaseChar(char32_t ch) override { events.push_back("-U" + hex(ch)); }
 
-    KeyCode keyCodeOfChar(char32_t ch) override {
-        if ((ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z')) return KeyCode(U'A' + (ch | 0x20) - U'a');
-        if (ch >= U'0' && ch <= U'9') return KeyCode(ch);
-        static const std::u32string shiftedDigits = U")!@#$%^&*(";
-        if (auto i = shiftedDigits.find(ch); i != std::u32string::npos) return KeyCode(U'0' + i);
-        static const struct {
-            std::u32string_view chars;
-            KeyCode code;
-        } punctuation[] = {
-            {U" ", 0x20},  {U"\t", 0x09}, {U"\r\n", 0x0D}, {U";:", 0xBA}, {U"=+", 0xBB},  {U",<", 0xBC}, {U"-_", 0xBD},
-            {U".>", 0xBE}, {U"/?", 0xBF}, {U"`~", 0xC0},   {U"[{", 0xDB}, {U"\\|", 0xDC}, {U"]}", 0xDD}, {U"'\"", 0xDE},
-        };
-        for (const auto& p : punctuation)
-            if (p.chars.find(ch) != std::u32string_view::npos) return p.code;
-        return kNoKey;
-    }
+    KeyCode keyCodeOfChar(char32_t ch) override { return UsKeyCodeOfChar(ch); }
 
     void hold(std::initializer_list<int> codes) {
         for (int c : codes)

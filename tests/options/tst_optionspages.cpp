@@ -36,7 +36,7 @@ QStringList Entries(const QComboBox* list) {
 
 // The pages on a faked agent, set up, with their messages recorded instead of shown.
 struct Fixture {
-    explicit Fixture(const QList<KeyCommand>& commands = {}, const QString& devices = {},
+    explicit Fixture(const QList<KeyCommand>& commands = {}, const QStringList& devices = {},
                      const QString& deviceName = {}) {
         for (const KeyCommand& command : commands)
             fake.agent.commands.append(command);
@@ -220,28 +220,28 @@ private slots:
     }
 
     void deviceList_data() {
-        QTest::addColumn<QString>("devices");
+        QTest::addColumn<QStringList>("devices");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QStringList>("applied");
-        QTest::newRow("other case") << "Built-in;USB Mic"
+        QTest::newRow("other case") << QStringList{"Built-in", "USB Mic"}
                                     << "usb MIC" << QStringList{"(default)", "Built-in", "USB Mic"} << "USB Mic"
                                     << QStringList{"USB Mic"};
-        QTest::newRow("empty name") << "Built-in"
+        QTest::newRow("empty name") << QStringList{"Built-in"}
                                     << "" << QStringList{"(default)", "Built-in"} << "" << QStringList{};
-        QTest::newRow("no devices") << ""
+        QTest::newRow("no devices") << QStringList{}
                                     << "(none)" << QStringList{"(none)"} << "" << QStringList{};
-        QTest::newRow("default") << "Built-in"
+        QTest::newRow("default") << QStringList{"Built-in"}
                                  << "(DEFAULT)" << QStringList{"(default)", "Built-in"} << "(default)"
                                  << QStringList{""};
-        QTest::newRow("semicolon") << "Mic; Left"
-                                   << " left" << QStringList{"(default)", "Mic", " Left"} << " Left"
-                                   << QStringList{" Left"};
+        QTest::newRow("semicolon") << QStringList{"Mic", "Mic; Left"} << "mic; left"
+                                   << QStringList{"(default)", "Mic", "Mic; Left"} << "Mic; Left"
+                                   << QStringList{"Mic; Left"};
     }
 
     void deviceList() {
-        QFETCH(QString, devices);
+        QFETCH(QStringList, devices);
         QFETCH(QString, saved);
         QFETCH(QStringList, entries);
         QFETCH(QString, stored);

@@ -42,7 +42,7 @@ private slots:
 
     void deviceListNamesTheOneVirtualMicrophone() {
         clsSpeech speech;
-        QCOMPARE(speech.GetDeviceList(), QStringLiteral("Microphone"));
+        QCOMPARE(speech.GetDeviceList(), QStringList{"Microphone"});
     }
 
     void setDeviceMatchesTheDescriptionInAnyLetterCase() {

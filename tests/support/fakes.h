@@ -28,8 +28,7 @@ public:
 };
 
 // A speech engine that remembers its rule and what it was asked to say.
-class RecordingSpeech : public QObject, public SpeechEngine {
-    Q_OBJECT
+class RecordingSpeech : public SpeechEngine {
 public:
     QStringList words;  // the last SetWords list, one piece per entry
     bool hasRule = false;
@@ -38,7 +37,7 @@ public:
     QStringList calls;
     int setWordsCalls = 0;
     QStringList devicesSet;
-    QString devices;
+    QStringList devices;
 
     void SetWords(const QString& rule, const QString& list) override {
         calls << QStringLiteral("SetWords ") + list;
@@ -63,15 +62,11 @@ public:
         hasRule = active = false;
         words.clear();
     }
-    QString GetDeviceList() override { return devices; }
+    QStringList GetDeviceList() override { return devices; }
     void Speak(const QString& text) override { spoken << text; }
     bool audio = true;
     bool HasAudioInput() const override { return audio; }
 
-    void Hear(const QString& text, float confidence = 1.0f) { emit Recognized(text, confidence); }
-
-signals:
-    void Recognized(const QString& Text, float Confidence);
 };
 
 // Records command lines instead of starting programs; lines listed in `failing` fail.

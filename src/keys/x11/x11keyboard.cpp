@@ -34,10 +34,21 @@ unsigned ButtonOf(KeyCode code) {
 
 } // namespace
 
-std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName) {
-    Display* display = XOpenDisplay(displayName);
-    if (!display) return nullptr;
-    return std::unique_ptr<X11Keyboard>(new X11Keyboard(display, true));
+std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why) {
+    const char* name = std::getenv("DISPLAY");
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        if (why)
+            *why = name && *name ? "the X display " + std::string(name) + " cannot be opened" : "no X display is set";
+        return nullptr;
+    }
+    auto keyboard = std::unique_ptr<X11Keyboard>(new X11Keyboard(display, true));
+    if (!keyboard->hasXTest_) {
+        if (why)
+            *why = "the X server has no XTest extension for synthetic keys";
+        return nullptr;
+    }
+    return keyboard;
 }
 
 X11Keyboard::X11Keyboard(Display* display) : X11Keyboard(display, false) {}
@@ -72,7 +83,7 @@ void X11Keyboard::ensureLayout() {
     xkb_keymap* keymap = xkb_x11_keymap_new_from_device(xkb_, xcb_, xkbDevice_, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) return;
     if (xkb_state* state = xkb_x11_state_new_from_device(keymap, xcb_, xkbDevice_)) {
-        layout_ = X11Layout(keymap, xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE));
+        layout_ = XkbLayout(keymap, xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE));
         xkb_state_unref(state);
     }
     xkb_keymap_unref(keymap);

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "keys/keyboard.h"
-#include "keys/x11/x11layout.h"
+#include "keys/xkb/xkblayout.h"
 
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 typedef struct _XDisplay Display;
@@ -17,8 +18,9 @@ namespace keys {
 // libxkbcommon tells which layout is in force.
 class X11Keyboard final : public Keyboard {
 public:
-    // Opens a connection of its own, on which it also sees layout changes; null when there is no display.
-    static std::unique_ptr<X11Keyboard> open(const char* displayName = nullptr);
+    // Opens a connection of its own, on which it also sees layout changes; null, with the reason in
+    // `why`, when there is no display or it cannot take synthetic keys.
+    static std::unique_ptr<X11Keyboard> open(std::string* why = nullptr);
 
     // Works on a connection owned by someone else. Its events belong to that owner, so layout
     // changes are not seen here: call layoutChanged() when the owner sees one.
@@ -66,7 +68,7 @@ private:
     int xkbEventBase_ = -1;
     xkb_context* xkb_ = nullptr;
     bool layoutStale_ = true;
-    X11Layout layout_;
+    XkbLayout layout_;
     std::vector<LentKey> lent_;
     // How often each keycode was pressed and not yet released by this keyboard.
     std::array<int, 256> presses_{};

@@ -1,4 +1,4 @@
-#include "keys/x11/x11layout.h"
+#include "keys/xkb/xkblayout.h"
 
 #include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon.h>
@@ -69,7 +69,7 @@ xkb_keycode_t LastKeycode(xkb_keymap* km) {
 
 } // namespace
 
-X11Layout::X11Layout(xkb_keymap* keymap, std::uint32_t layout) {
+XkbLayout::XkbLayout(xkb_keymap* keymap, std::uint32_t layout) {
     const KeymapView view{keymap, layout};
     const xkb_keycode_t first = FirstKeycode(keymap), last = LastKeycode(keymap);
 
@@ -161,7 +161,7 @@ X11Layout::X11Layout(xkb_keymap* keymap, std::uint32_t layout) {
         stateKeys_.emplace_back(p.code, p.keycode);
 }
 
-KeyCode X11Layout::codeOfChar(char32_t ch) const {
+KeyCode XkbLayout::codeOfChar(char32_t ch) const {
     // A line break is typed with Enter.
     if (ch == U'\n') ch = U'\r';
     const xkb_keysym_t sym = xkb_utf32_to_keysym(ch);

@@ -12,13 +12,14 @@ struct xkb_keymap;
 
 namespace keys {
 
-// How virtual-key codes meet the X keycodes of one keymap and layout (XKB group).
+// How virtual-key codes meet the XKB keycodes of one keymap and layout (group). Needs only libxkbcommon,
+// so any desktop with an XKB keymap (X11, Wayland, evdev) can share it.
 // Keys sit at their US position, as X keycodes follow the physical key; letters follow the layout's
 // letters and "+", ",", "-", "." follow their characters, as Windows assigns those codes.
-class X11Layout {
+class XkbLayout {
 public:
-    X11Layout() = default;
-    X11Layout(xkb_keymap* keymap, std::uint32_t layout);
+    XkbLayout() = default;
+    XkbLayout(xkb_keymap* keymap, std::uint32_t layout);
 
     // The X keycode of a virtual key, 0 when it has none.
     unsigned keycodeOf(KeyCode code) const { return keycodeOf_[code]; }
