@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*"; cat "$work/agent.log"; exit 1; }
 sqlite3 "$work/settings.zqf" "
 CREATE TABLE Settings (StartupText TEXT, DeviceName TEXT, ListenCommand TEXT, ListenTime INTEGER, Response TEXT,
     ResponseListen BOOLEAN, ResponseCommand BOOLEAN);
-INSERT INTO Settings VALUES ('Hello', '(default)', 'computer', 4, 'Command Understood', 1, 1);
+INSERT INTO Settings VALUES ('Hello', '(default)', 'computer', 8, 'Command Understood', 1, 1);
 CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT);
 INSERT INTO KeyCommands VALUES ('Mail', 'open mail', 'touch $work/mail-opened', 'Execute Program', 'Voice Command');"
 
@@ -69,7 +69,7 @@ sleep 3   # the greeting goes into the microphone too; it must not count
 for attempt in 1 2 3; do
     open_window
     echo "listening window open"
-    sleep 2.5   # the acknowledgement is spoken into the same microphone: it must not act
+    sleep 4   # the acknowledgement is spoken into the same microphone: it must not act
     [ -e "$work/mail-opened" ] && fail "the agent acted on its own voice"
     say "open mail"
     for _ in $(seq 30); do [ -e "$work/mail-opened" ] && break 2; sleep 0.1; done
@@ -81,10 +81,10 @@ echo "command ran and the window closed (attempt $attempt)"
 sleep 3
 open_window
 opened=$(date +%s%N)
-await waiting 8
+await waiting 12
 closed=$((($(date +%s%N) - opened) / 1000000))
-echo "silence closed the window after about $closed ms (ListenTime 4 s)"
-[ $closed -gt 3000 ] || fail "the window closed too soon"
+echo "silence closed the window after about $closed ms (ListenTime 8 s)"
+[ $closed -gt 7000 ] || fail "the window closed too soon"
 
 kill -TERM "$agent"
 wait "$agent" || fail "the agent did not end cleanly"
