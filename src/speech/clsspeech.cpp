@@ -23,33 +23,11 @@ clsSpeech::clsSpeech(QObject* parent)
 
 clsSpeech::~clsSpeech() = default;
 
-void clsSpeech::InitReco(const QString& RuleName) {
-    if (hasRule_)
-        return;
-    hasRule_ = true;
-    ruleName_ = RuleName;
-    ruleActive_ = false;
-    phrases_.clear();
-    recognizer_->setPhrases(phrases_);
-    updateMode();
-}
-
-void clsSpeech::InitDict(const QString&) {
-    dictation_ = true;
-    updateMode();
-}
-
-void clsSpeech::StopDict(const QString&) {
-    dictation_ = false;
-    updateMode();
-}
-
 void clsSpeech::SetDevice(const QString& DeviceName) {
-    // A new device starts from nothing: no rule, no dictation.
+    // A new device starts from nothing: no rule.
     hasRule_ = false;
     ruleName_.clear();
     ruleActive_ = false;
-    dictation_ = false;
     phrases_.clear();
     recognizer_->setPhrases(phrases_);
     updateMode();
@@ -124,9 +102,7 @@ bool clsSpeech::IsSpeaking() const {
 }
 
 void clsSpeech::updateMode() {
-    if (dictation_)
-        recognizer_->setMode(Recognizer::Mode::Dictation);
-    else if (IsListening())
+    if (IsListening())
         recognizer_->setMode(Recognizer::Mode::Grammar);
     else
         recognizer_->setMode(Recognizer::Mode::Off);
@@ -138,10 +114,7 @@ void clsSpeech::hear(const int16_t* samples, std::size_t count) {
     // Results are raised after the whole piece is decoded: a handler may change the rule.
     QList<std::pair<QString, float>> heard;
     for (const Recognizer::Result& r : recognizer_->process(samples, count)) {
-        if (r.phrase >= 0 && r.phrase < phrases_.size())
-            heard.append({phrases_[r.phrase], float(int(r.confidence))});
-        else if (dictation_)
-            heard.append({r.words, float(int(r.confidence))});
+        if (r.phrase >= 0 && r.phrase < phrases_.size()) heard.append({phrases_[r.phrase], float(int(r.confidence))});
     }
     for (const auto& [text, confidence] : heard)
         emit Recognized(text, confidence);

@@ -203,15 +203,8 @@ bool Recognizer::applyMode() {
     searchReady_ = false;
     if (!isAvailable())
         return false;
-    if (mode_ == Mode::Grammar && !grammarSearch_.isEmpty()) {
+    if (mode_ == Mode::Grammar && !grammarSearch_.isEmpty())
         searchReady_ = ps_set_search(grammarDecoder_, grammarSearch_.toUtf8().constData()) == 0;
-    } else if (mode_ == Mode::Dictation) {
-        if (!dictationLoaded_) {
-            const QByteArray lm = QFile::encodeName(ModelDir + QStringLiteral("/en-us.lm.bin"));
-            dictationLoaded_ = ps_set_lm_file(grammarDecoder_, "dictation", lm.constData()) == 0;
-        }
-        searchReady_ = dictationLoaded_ && ps_set_search(grammarDecoder_, "dictation") == 0;
-    }
     return searchReady_;
 }
 

@@ -23,9 +23,8 @@ inline constexpr float HighConfidenceWorstWord = -55.0f;
 inline constexpr float HighConfidenceWorstFiller = -700.0f;
 inline constexpr float NormalConfidenceScore = -40.0f;
 
-// Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
-// model's language model (dictation). Two decoders hear the same audio: one searches the grammar
-// (or the language model), the other a free loop of phones. How much worse the grammar explains
+// Offline recognition of 16 kHz mono speech against a grammar of phrases. Two decoders hear the
+// same audio: one searches the grammar, the other a free loop of phones. How much worse the grammar explains
 // the sounds than "any phones" tells a phrase actually spoken from speech forced onto a phrase.
 class Recognizer {
 public:
@@ -40,7 +39,7 @@ public:
         int frames = 0;        // 10 ms frames in the utterance
     };
 
-    enum class Mode { Off, Grammar, Dictation };
+    enum class Mode { Off, Grammar };
 
     static constexpr int SampleRate = 16000;
 
@@ -80,7 +79,6 @@ private:
     ps_decoder_s* loopDecoder_ = nullptr;
     Grammar grammar_;
     QString grammarSearch_;
-    bool dictationLoaded_ = false;
     Mode mode_ = Mode::Off;
     bool searchReady_ = false;
     bool inUtterance_ = false;
