@@ -57,11 +57,9 @@ public:
 
     // Builds the grammar of `phrases`; phrases left out are reported with qWarning.
     void setPhrases(const QStringList& phrases);
-    const Grammar& grammar() const { return grammar_; }
 
     // What the decoders listen for. Changing it drops an utterance in progress.
     void setMode(Mode mode);
-    Mode mode() const { return mode_; }
 
     // Feeds audio; returns the utterances that ended within it.
     std::vector<Result> process(const int16_t* samples, std::size_t count);
