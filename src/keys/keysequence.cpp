@@ -389,6 +389,12 @@ bool AlternativeHeld(View alternative, const KeyState& state, Keyboard& keyboard
 
 } // namespace
 
+KeyCode KeyCodeOfChar(std::string_view text, Keyboard& keyboard) {
+    if (text.empty()) return 0;
+    size_t i = 0;
+    return CodeOfChar(DecodeAt(text, i), keyboard);
+}
+
 std::int32_t KeyCodeOfText(std::string& text, Keyboard& keyboard) {
     ReplaceAll(text, "[[", "&013");
     ReplaceAll(text, "]]", "&014");

@@ -12,6 +12,9 @@ namespace keys {
 
 // The key sequence language. Texts are UTF-8; invalid bytes are tolerated, never trusted.
 
+// The code of the key that types the first character of `text` (kNoKey when no key does, 0 for empty text).
+KeyCode KeyCodeOfChar(std::string_view text, Keyboard& keyboard);
+
 // The OR of the codes the text names. Replaces "[[" and "]]" in `text` by their placeholders.
 std::int32_t KeyCodeOfText(std::string& text, Keyboard& keyboard);
 

@@ -23,21 +23,45 @@ clsSpeech::clsSpeech(QObject* parent)
 
 clsSpeech::~clsSpeech() = default;
 
-void clsSpeech::SetDevice(const QString& DeviceName) {
-    // A new device starts from nothing: no rule.
-    hasRule_ = false;
-    ruleName_.clear();
+void clsSpeech::InitReco(const QString& RuleName) {
+    if (hasRule_)
+        return;
+    hasRule_ = true;
+    ruleName_ = RuleName;
     ruleActive_ = false;
     phrases_.clear();
     recognizer_->setPhrases(phrases_);
     updateMode();
-    if (!audio_->open(DeviceName)) qWarning("speech: no audio input device; nothing will be heard");
+}
+
+void clsSpeech::InitDict(const QString&) {
+    dictation_ = true;
+    updateMode();
+}
+
+void clsSpeech::StopDict(const QString&) {
+    dictation_ = false;
+    updateMode();
+}
+
+void clsSpeech::SetDevice(const QString& DeviceName) {
+    // A new device starts from nothing: no rule, no dictation.
+    hasRule_ = false;
+    ruleName_.clear();
+    ruleActive_ = false;
+    dictation_ = false;
+    phrases_.clear();
+    recognizer_->setPhrases(phrases_);
+    updateMode();
+    if (!audio_->open(DeviceName))
+        qWarning("speech: no audio input device; nothing will be heard");
 }
 
 void clsSpeech::SetWords(const QString& RuleName, const QString& WordCommaSep) {
     QStringList phrases = WordCommaSep.isEmpty() ? QStringList() : WordCommaSep.split(QLatin1Char(','));
     // The same list again (the options window refreshes it freely) would rebuild the whole grammar.
-    if (hasRule_ && phrases == phrases_) return;
+    if (hasRule_ && phrases == phrases_)
+        return;
     if (!hasRule_) {
         hasRule_ = true;
         ruleName_ = RuleName;
@@ -48,12 +72,11 @@ void clsSpeech::SetWords(const QString& RuleName, const QString& WordCommaSep) {
     updateMode();
 }
 
-QStringList clsSpeech::GetDeviceList() {
-    return speech::AudioInput::deviceDescriptions();
-}
+QStringList clsSpeech::GetDeviceList() { return speech::AudioInput::deviceDescriptions(); }
 
 bool clsSpeech::StartListen(const QString& RuleName) {
-    if (!hasRule_) return false;
+    if (!hasRule_)
+        return false;
     if (RuleName != ruleName_) {
         qWarning("speech: no rule named \"%s\"", qPrintable(RuleName));
         return false;
@@ -64,7 +87,8 @@ bool clsSpeech::StartListen(const QString& RuleName) {
 }
 
 void clsSpeech::StopListen(const QString& RuleName) {
-    if (!hasRule_) return;
+    if (!hasRule_)
+        return;
     if (RuleName != ruleName_) {
         qWarning("speech: no rule named \"%s\"", qPrintable(RuleName));
         return;
@@ -100,18 +124,24 @@ bool clsSpeech::IsSpeaking() const {
 }
 
 void clsSpeech::updateMode() {
-    if (IsListening())
+    if (dictation_)
+        recognizer_->setMode(Recognizer::Mode::Dictation);
+    else if (IsListening())
         recognizer_->setMode(Recognizer::Mode::Grammar);
     else
         recognizer_->setMode(Recognizer::Mode::Off);
 }
 
 void clsSpeech::hear(const int16_t* samples, std::size_t count) {
-    if (speaking_ || (sinceSpeaking_.isValid() && sinceSpeaking_.elapsed() < SelfVoiceTailMs)) return;
+    if (speaking_ || (sinceSpeaking_.isValid() && sinceSpeaking_.elapsed() < SelfVoiceTailMs))
+        return;
     // Results are raised after the whole piece is decoded: a handler may change the rule.
     QList<std::pair<QString, float>> heard;
     for (const Recognizer::Result& r : recognizer_->process(samples, count)) {
-        if (r.phrase >= 0 && r.phrase < phrases_.size()) heard.append({phrases_[r.phrase], float(int(r.confidence))});
+        if (r.phrase >= 0 && r.phrase < phrases_.size())
+            heard.append({phrases_[r.phrase], float(int(r.confidence))});
+        else if (dictation_)
+            heard.append({r.words, float(int(r.confidence))});
     }
     for (const auto& [text, confidence] : heard)
         emit Recognized(text, confidence);

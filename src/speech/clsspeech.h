@@ -15,8 +15,8 @@ class Recognizer;
 class Synthesizer;
 } // namespace speech
 
-// The agent's speech engine: one rule of phrases recognised from the chosen audio input device,
-// and spoken replies. Everything runs on the thread that owns the
+// The agent's speech engine: one rule of phrases recognised from the chosen audio input device
+// (plus optional dictation), and spoken replies. Everything runs on the thread that owns the
 // object; Recognized is emitted there once an utterance has ended.
 class clsSpeech : public SpeechEngine {
     Q_OBJECT
@@ -24,6 +24,11 @@ public:
     explicit clsSpeech(QObject* parent = nullptr);
     ~clsSpeech() override;
 
+    // Creates an empty, inactive rule named RuleName.
+    void InitReco(const QString& RuleName);
+    // Free dictation from the model's language model, on and off; independent of the rule.
+    void InitDict(const QString& RuleName);
+    void StopDict(const QString& RuleName);
     void SetDevice(const QString& DeviceName = QString()) override;
     void SetWords(const QString& RuleName, const QString& WordCommaSep) override;
     QStringList GetDeviceList() override;
@@ -51,6 +56,7 @@ private:
     bool hasRule_ = false;
     QString ruleName_;
     bool ruleActive_ = false;
+    bool dictation_ = false;
     QStringList phrases_;
 
     // Own speech must not be taken for commands: audio is ignored while speaking and shortly after.

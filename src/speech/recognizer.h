@@ -23,8 +23,9 @@ inline constexpr float HighConfidenceWorstWord = -55.0f;
 inline constexpr float HighConfidenceWorstFiller = -700.0f;
 inline constexpr float NormalConfidenceScore = -40.0f;
 
-// Offline recognition of 16 kHz mono speech against a grammar of phrases. Two decoders hear the
-// same audio: one searches the grammar, the other a free loop of phones. How much worse the grammar explains
+// Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
+// model's language model (dictation). Two decoders hear the same audio: one searches the grammar
+// (or the language model), the other a free loop of phones. How much worse the grammar explains
 // the sounds than "any phones" tells a phrase actually spoken from speech forced onto a phrase.
 class Recognizer {
 public:
@@ -36,10 +37,10 @@ public:
         float worstFiller = 0; // the same in total, for the worst silence or noise in the path
         float wordScore = 0;   // the same per frame, over the phrase's words only
         Confidence confidence = Confidence::Low;
-        int frames = 0; // 10 ms frames in the utterance
+        int frames = 0;        // 10 ms frames in the utterance
     };
 
-    enum class Mode { Off, Grammar };
+    enum class Mode { Off, Grammar, Dictation };
 
     static constexpr int SampleRate = 16000;
 
@@ -57,9 +58,11 @@ public:
 
     // Builds the grammar of `phrases`; phrases left out are reported with qWarning.
     void setPhrases(const QStringList& phrases);
+    const Grammar& grammar() const { return grammar_; }
 
     // What the decoders listen for. Changing it drops an utterance in progress.
     void setMode(Mode mode);
+    Mode mode() const { return mode_; }
 
     // Feeds audio; returns the utterances that ended within it.
     std::vector<Result> process(const int16_t* samples, std::size_t count);
@@ -77,6 +80,7 @@ private:
     ps_decoder_s* loopDecoder_ = nullptr;
     Grammar grammar_;
     QString grammarSearch_;
+    bool dictationLoaded_ = false;
     Mode mode_ = Mode::Off;
     bool searchReady_ = false;
     bool inUtterance_ = false;

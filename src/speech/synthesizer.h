@@ -23,6 +23,7 @@ public:
 
     // Returns at once. Does nothing without an output device.
     void speak(const QString& text);
+    bool isSpeaking() const { return sink_ != nullptr; }
 
 signals:
     void speakingChanged(bool speaking);

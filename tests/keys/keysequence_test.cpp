@@ -29,6 +29,18 @@ bool Held(std::string_view watch, std::initializer_list<int> down) {
 
 } // namespace
 
+TEST(KeyCodeOfChar, UsesFirstCharacterAndFoldsCase) {
+    FakeKeyboard kb;
+    EXPECT_EQ(keys::KeyCodeOfChar("a", kb), 0x41);
+    EXPECT_EQ(keys::KeyCodeOfChar("Abc", kb), 0x41);
+    EXPECT_EQ(keys::KeyCodeOfChar("&", kb), 0x37);
+    EXPECT_EQ(keys::KeyCodeOfChar(";", kb), 0xBA);
+    EXPECT_EQ(keys::KeyCodeOfChar(" ", kb), 0x20);
+    EXPECT_EQ(keys::KeyCodeOfChar("", kb), 0);
+    EXPECT_EQ(keys::KeyCodeOfChar("ω", kb), keys::kNoKey);
+    EXPECT_EQ(keys::KeyCodeOfChar("\xC3", kb), keys::kNoKey) << "a truncated UTF-8 sequence is no key";
+}
+
 TEST(KeyCodeOfText, CombinesCodesOfTheWatchCodeNames) {
     EXPECT_EQ(CodeOfText(""), 0);
     EXPECT_EQ(CodeOfText("a"), 0x41);

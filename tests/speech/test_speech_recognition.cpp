@@ -108,3 +108,15 @@ TEST_F(RecognizerTest, NothingIsHeardWhileOff) {
     EXPECT_TRUE(hear(testaudio::speech("open mail")).empty());
 }
 
+TEST_F(RecognizerTest, DictationWritesDownFreeSpeech) {
+    recognizer.setMode(Recognizer::Mode::Dictation);
+    const auto results = hear(testaudio::speech("what time is it"));
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].phrase, -1);
+    EXPECT_TRUE(results[0].words.startsWith("what")) << qPrintable(results[0].words);
+    // Back to the phrases.
+    recognizer.setMode(Recognizer::Mode::Grammar);
+    const auto phrase = hear(testaudio::speech("close window"));
+    ASSERT_EQ(phrase.size(), 1u);
+    EXPECT_EQ(phrase[0].phrase, 7);
+}
