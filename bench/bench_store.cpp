@@ -28,7 +28,8 @@ int main() {
         QElapsedTimer timer;
         timer.start();
         // A store that never read the file makes it hold exactly this list: every row is rewritten.
-        SettingsStore(dir.path()).SaveSettings(settings, unsaved);
+        CommandList copy = unsaved;
+        SettingsStore(dir.path()).SaveSettings(settings, copy);
         saves.push_back(timer.nsecsElapsed() / 1e6);
 
         AgentSettings loaded;

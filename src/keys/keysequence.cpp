@@ -1,8 +1,8 @@
 #include "keys/keysequence.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace keys {
@@ -110,19 +110,55 @@ std::vector<View> Split(View text, char32_t separator) {
     return parts;
 }
 
-enum Column : unsigned { Send = 1, WatchTest = 2, WatchCode = 4 };
+// Where a name is understood beyond a watch's remainder, which understands every name: "[ctrl][left]"
+// or "[alt][space]" as a watch means what it says, instead of silently never firing.
+enum Use : unsigned {
+    Send = 1,   // typed by the sender
+    Tested = 2, // tested first in a watch alternative, in the order of this table
+};
 
 struct KeyName {
     View name;
     int code;
-    unsigned columns;
+    unsigned uses;
 };
 
-constexpr unsigned kAll = Send | WatchTest | WatchCode;
+// Every key name, once. The tested names come first, in the order a watch tests them; adjacent tested
+// names with the same code are one entry of that order.
 constexpr KeyName kNames[] = {
-    {U"[ctrl]", 0x11, kAll},
-    {U"[shift]", 0x10, kAll},
-    {U"[alt]", 0x12, kAll},
+    {U"[ctrl]", 0x11, Send | Tested},
+    {U"[shift]", 0x10, Send | Tested},
+    {U"[alt]", 0x12, Send | Tested},
+    {U"[space]", 0x20, Send | Tested},
+    {U"[print]", 0x2A, Tested},
+    {U"[tab]", 0x09, Send | Tested},
+    {U"[caps]", 0x14, Send | Tested},
+    {U"[num]", 0x90, Send | Tested},
+    {U"[scroll]", 0x91, Send | Tested},
+    {U"[esc]", 0x1B, Send | Tested},
+    {U"[escape]", 0x1B, Send | Tested},
+    {U"[back]", 0x08, Send | Tested},
+    {U"[backspace]", 0x08, Send | Tested},
+    {U"[ent]", 0x0D, Send | Tested},
+    {U"[enter]", 0x0D, Send | Tested},
+    {U"[return]", 0x0D, Send | Tested},
+    {U"[ins]", 0x2D, Send | Tested},
+    {U"[insert]", 0x2D, Send | Tested},
+    {U"[del]", 0x2E, Send | Tested},
+    {U"[delete]", 0x2E, Send | Tested},
+    {U"[home]", 0x24, Send | Tested},
+    {U"[end]", 0x23, Send | Tested},
+    {U"[pause]", 0x13, Send | Tested},
+    {U"[play]", 0xFA, Send | Tested},
+    {U"[next]", 0x22, Send | Tested},
+    {U"[prev]", 0x21, Tested},
+    {U"[m_prev]", 0xB1, Send | Tested},
+    {U"[m_next]", 0xB0, Send | Tested},
+    {U"[m_play]", 0xB3, Send | Tested},
+    {U"[m_stop]", 0xB2, Send | Tested},
+    {U"[v_mute]", 0xAD, Send | Tested},
+    {U"[v_down]", 0xAE, Send | Tested},
+    {U"[v_up]", 0xAF, Send | Tested},
     {U"[lctrl]", 0xA2, Send},
     {U"[lshift]", 0xA0, Send},
     {U"[lalt]", 0xA4, Send},
@@ -135,55 +171,22 @@ constexpr KeyName kNames[] = {
     {U"[mousewheelclick]", 0x04, Send},
     {U"[rclick]", 0x02, Send},
     {U"[mouse2]", 0x02, Send},
-    {U"[space]", 0x20, Send | WatchTest},
-    {U"[print]", 0x2A, WatchTest},
-    {U"[tab]", 0x09, kAll},
-    {U"[caps]", 0x14, kAll},
-    {U"[num]", 0x90, kAll},
-    {U"[scroll]", 0x91, kAll},
-    {U"[esc]", 0x1B, kAll},
-    {U"[escape]", 0x1B, kAll},
-    {U"[back]", 0x08, kAll},
-    {U"[backspace]", 0x08, kAll},
-    {U"[ent]", 0x0D, kAll},
-    {U"[enter]", 0x0D, kAll},
-    {U"[return]", 0x0D, kAll},
-    {U"[ins]", 0x2D, kAll},
-    {U"[insert]", 0x2D, kAll},
-    {U"[del]", 0x2E, kAll},
-    {U"[delete]", 0x2E, kAll},
-    {U"[home]", 0x24, kAll},
-    {U"[end]", 0x23, kAll},
-    {U"[pgup]", 0x21, Send | WatchCode},
-    {U"[pageup]", 0x21, Send | WatchCode},
+    {U"[pgup]", 0x21, Send},
+    {U"[pageup]", 0x21, Send},
     {U"[prior]", 0x21, Send},
-    {U"[prev]", 0x21, WatchTest},
-    {U"[pgdn]", 0x22, Send | WatchCode},
-    {U"[pagedown]", 0x22, Send | WatchCode},
-    {U"[next]", 0x22, Send | WatchTest},
-    {U"[pause]", 0x13, kAll},
-    {U"[break]", 0x13, Send | WatchCode},
-    {U"[play]", 0xFA, Send | WatchTest},
-    {U"[m_next]", 0xB0, kAll},
-    {U"[m_prev]", 0xB1, kAll},
-    {U"[m_stop]", 0xB2, kAll},
-    {U"[m_play]", 0xB3, kAll},
-    {U"[v_mute]", 0xAD, kAll},
-    {U"[v_down]", 0xAE, kAll},
-    {U"[v_up]", 0xAF, kAll},
+    {U"[pgdn]", 0x22, Send},
+    {U"[pagedown]", 0x22, Send},
+    {U"[break]", 0x13, Send},
     {U"[left]", 0x25, Send},
     {U"[up]", 0x26, Send},
     {U"[right]", 0x27, Send},
     {U"[down]", 0x28, Send},
 };
 
-// A watch's remainder understands every name of any column: "[ctrl][left]" or "[alt][space]" as a watch
-// means what it says, instead of silently never firing.
-constexpr unsigned kRemainderColumns = kAll;
-
-std::optional<int> CodeOfName(View token, unsigned columns) {
+// Any name when `use` is 0.
+std::optional<int> CodeOfName(View token, unsigned use) {
     for (const KeyName& n : kNames)
-        if ((n.columns & columns) && n.name == token) return n.code;
+        if ((use == 0 || (n.uses & use)) && n.name == token) return n.code;
     return std::nullopt;
 }
 
@@ -232,8 +235,8 @@ View TokenNumber(View token) {
     return token.substr(2, token.size() - 3);
 }
 
-std::optional<std::int64_t> CodeOfToken(View token, unsigned columns, int codeBase) {
-    if (auto code = CodeOfName(token, columns)) return *code;
+std::optional<std::int64_t> CodeOfToken(View token, unsigned use, int codeBase) {
+    if (auto code = CodeOfName(token, use)) return *code;
     if (StartsWith(token, U"[f")) {
         if (auto n = WholeNumber(TokenNumber(token))) return FunctionKeyCode(*n);
         return std::nullopt;
@@ -267,7 +270,7 @@ std::int64_t CombinedCode(View text, Keyboard& keyboard) {
             if (close == View::npos) break;
             Text token(text.substr(i, close - i + 1));
             LowerAscii(token);
-            if (auto k = CodeOfToken(token, kRemainderColumns, 16)) code |= *k;
+            if (auto k = CodeOfToken(token, 0, 16)) code |= *k;
             i = close + 1;
         } else if (c == U'&') {
             if (auto ph = PlaceholderAt(text, i)) code |= CodeOfChar(*ph, keyboard);
@@ -328,45 +331,6 @@ std::vector<Stroke> ChordStrokes(View part, Keyboard& keyboard) {
     return strokes;
 }
 
-struct WatchEntry {
-    enum Kind { Code, Named, Function } kind;
-    int code;
-    std::array<View, 3> names;
-};
-
-// Tested in this order; the first whose name occurs in an alternative is the one tested.
-const WatchEntry kWatchTests[] = {
-    {WatchEntry::Code, 0, {U"[#"}},
-    {WatchEntry::Named, 0x11, {U"[ctrl]"}},
-    {WatchEntry::Named, 0x10, {U"[shift]"}},
-    {WatchEntry::Named, 0x12, {U"[alt]"}},
-    {WatchEntry::Named, 0x20, {U"[space]"}},
-    {WatchEntry::Named, 0x2A, {U"[print]"}},
-    {WatchEntry::Named, 0x09, {U"[tab]"}},
-    {WatchEntry::Named, 0x14, {U"[caps]"}},
-    {WatchEntry::Named, 0x90, {U"[num]"}},
-    {WatchEntry::Named, 0x91, {U"[scroll]"}},
-    {WatchEntry::Named, 0x1B, {U"[esc]", U"[escape]"}},
-    {WatchEntry::Named, 0x08, {U"[back]", U"[backspace]"}},
-    {WatchEntry::Named, 0x0D, {U"[ent]", U"[enter]", U"[return]"}},
-    {WatchEntry::Named, 0x2D, {U"[ins]", U"[insert]"}},
-    {WatchEntry::Named, 0x2E, {U"[del]", U"[delete]"}},
-    {WatchEntry::Named, 0x24, {U"[home]"}},
-    {WatchEntry::Named, 0x23, {U"[end]"}},
-    {WatchEntry::Named, 0x13, {U"[pause]"}},
-    {WatchEntry::Named, 0xFA, {U"[play]"}},
-    {WatchEntry::Named, 0x22, {U"[next]"}},
-    {WatchEntry::Named, 0x21, {U"[prev]"}},
-    {WatchEntry::Named, 0xB1, {U"[m_prev]"}},
-    {WatchEntry::Named, 0xB0, {U"[m_next]"}},
-    {WatchEntry::Named, 0xB3, {U"[m_play]"}},
-    {WatchEntry::Named, 0xB2, {U"[m_stop]"}},
-    {WatchEntry::Named, 0xAD, {U"[v_mute]"}},
-    {WatchEntry::Named, 0xAE, {U"[v_down]"}},
-    {WatchEntry::Named, 0xAF, {U"[v_up]"}},
-    {WatchEntry::Function, 0, {U"[f"}},
-};
-
 // The first closed token starting with `prefix` ("[#" or "[f"); an unclosed one is no token.
 std::optional<View> TokenStarting(View text, View prefix) {
     const size_t at = text.find(prefix);
@@ -376,51 +340,50 @@ std::optional<View> TokenStarting(View text, View prefix) {
     return text.substr(at, close - at + 1);
 }
 
+// The entry of an alternative that is tested first: a code token, the first tested name in table order,
+// or a function-key token.
+struct FirstEntry {
+    std::optional<std::int64_t> testCode; // none for "[f24]" and above, which test nothing
+    std::optional<Text> rest;             // the alternative without the entry; none when there is no entry
+};
+
+FirstEntry FindFirstEntry(const Text& lower) {
+    if (const std::optional<View> token = TokenStarting(lower, U"[#"))
+        return {LeadingNumber(TokenNumber(*token), 16), RemoveAll(lower, *token)};
+    for (size_t i = 0; i < std::size(kNames) && (kNames[i].uses & Tested);) {
+        // The entry: this name and the adjacent tested names of the same code.
+        size_t end = i + 1;
+        while (end < std::size(kNames) && (kNames[end].uses & Tested) && kNames[end].code == kNames[i].code)
+            ++end;
+        const auto names = std::span(kNames).subspan(i, end - i);
+        i = end;
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const KeyName& n) { return lower.find(n.name) != Text::npos; }))
+            continue;
+        Text rest = lower;
+        for (const KeyName& n : names)
+            rest = RemoveAll(rest, n.name);
+        return {names.front().code, std::move(rest)};
+    }
+    if (const std::optional<View> token = TokenStarting(lower, U"[f")) {
+        if (const std::optional<std::int64_t> n = WholeNumber(TokenNumber(*token)))
+            return {*n < 24 ? std::optional(FunctionKeyCode(*n)) : std::nullopt, RemoveAll(lower, *token)};
+    }
+    return {};
+}
+
 bool AlternativeHeld(View alternative, const KeyState& state, Keyboard& keyboard) {
     // An empty alternative names no key: a stray ";" must not make a command fire at every tick.
     if (alternative.empty()) return false;
     Text lower(alternative);
     LowerAscii(lower);
-
-    bool tested = false;
-    bool down = true;
-    std::optional<Text> rest;
-    for (const WatchEntry& entry : kWatchTests) {
-        if (entry.kind == WatchEntry::Named) {
-            if (std::none_of(entry.names.begin(), entry.names.end(),
-                             [&](View n) { return !n.empty() && lower.find(n) != Text::npos; }))
-                continue;
-            down = state.isDown(entry.code);
-            tested = true;
-            Text r = lower;
-            for (View n : entry.names)
-                if (!n.empty()) r = RemoveAll(r, n);
-            rest = std::move(r);
-            break;
-        }
-        const std::optional<View> token = TokenStarting(lower, entry.names[0]);
-        if (!token) continue;
-        if (entry.kind == WatchEntry::Code) {
-            down = state.isDown(LeadingNumber(TokenNumber(*token), 16));
-            tested = true;
-        } else {
-            const std::optional<std::int64_t> n = WholeNumber(TokenNumber(*token));
-            if (!n) continue;
-            // "[f24]" and above test nothing here.
-            if (*n < 24) {
-                down = state.isDown(FunctionKeyCode(*n));
-                tested = true;
-            }
-        }
-        rest = RemoveAll(lower, *token);
-        break;
-    }
-    if (!down) return false;
-    Text remainder = rest ? std::move(*rest) : Text(alternative);
+    FirstEntry first = FindFirstEntry(lower);
+    if (first.testCode && !state.isDown(*first.testCode)) return false;
+    Text remainder = first.rest ? std::move(*first.rest) : Text(alternative);
     ReplaceAll(remainder, U"[[", U"&013");
     ReplaceAll(remainder, U"]]", U"&014");
     // With nothing left, the alternative is held only if some key was actually tested: "[f30]" alone never is.
-    if (remainder.empty()) return tested;
+    if (remainder.empty()) return first.testCode.has_value();
     return state.isDown(CombinedCode(remainder, keyboard));
 }
 
@@ -491,32 +454,9 @@ KeyWatch::Alternative KeyWatch::Parse(View alternative) {
     Text lower(alternative);
     LowerAscii(lower);
 
-    std::optional<Text> rest;
-    for (const WatchEntry& entry : kWatchTests) {
-        if (entry.kind == WatchEntry::Named) {
-            if (std::none_of(entry.names.begin(), entry.names.end(),
-                             [&](View n) { return !n.empty() && lower.find(n) != Text::npos; }))
-                continue;
-            parsed.testCode = entry.code;
-            Text r = lower;
-            for (View n : entry.names)
-                if (!n.empty()) r = RemoveAll(r, n);
-            rest = std::move(r);
-            break;
-        }
-        const std::optional<View> token = TokenStarting(lower, entry.names[0]);
-        if (!token) continue;
-        if (entry.kind == WatchEntry::Code) {
-            parsed.testCode = LeadingNumber(TokenNumber(*token), 16);
-        } else {
-            const std::optional<std::int64_t> n = WholeNumber(TokenNumber(*token));
-            if (!n) continue;
-            if (*n < 24) parsed.testCode = FunctionKeyCode(*n);
-        }
-        rest = RemoveAll(lower, *token);
-        break;
-    }
-    Text remainder = rest ? std::move(*rest) : Text(alternative);
+    FirstEntry first = FindFirstEntry(lower);
+    parsed.testCode = first.testCode;
+    Text remainder = first.rest ? std::move(*first.rest) : Text(alternative);
     ReplaceAll(remainder, U"[[", U"&013");
     ReplaceAll(remainder, U"]]", U"&014");
     parsed.remainderEmpty = remainder.empty();
@@ -535,7 +475,7 @@ KeyWatch::Alternative KeyWatch::Parse(View alternative) {
             if (close == View::npos) break;
             Text token(text.substr(i, close - i + 1));
             LowerAscii(token);
-            if (auto k = CodeOfToken(token, kRemainderColumns, 16)) parsed.fixedCode |= *k;
+            if (auto k = CodeOfToken(token, 0, 16)) parsed.fixedCode |= *k;
             i = close + 1;
         } else if (c == U'&') {
             if (auto ph = PlaceholderAt(text, i)) addChar(*ph);

@@ -60,9 +60,6 @@ public:
     // Names the settings file on the About page.
     void setSettingsFilePath(const QString& path);
 
-    // The command that Edit mode works on, as the double-click loaded it; 0 in Add mode.
-    int editedSlot() const { return editSlot_; }
-
     // "MS Sans Serif" at 8 points where the system has it. Otherwise the platform's dialog typeface,
     // at 8 points or as much smaller as it takes for the page texts to fit the places laid out for them.
     QFont DialogFont() const { return dialogFont_; }

@@ -29,14 +29,6 @@ constexpr int NotADatabase = 3343;
 constexpr int Failed = 3000;
 } // namespace StoreErrorNumber
 
-// Field type codes of the settings file's schema.
-namespace FieldType {
-constexpr int Boolean = 1;
-constexpr int Long = 4;
-constexpr int Text = 10;
-constexpr int Memo = 12;
-} // namespace FieldType
-
 class Statement;
 
 // One open connection to the settings file. Opened and closed inside each load or save.
@@ -60,8 +52,6 @@ public:
 
     QStringList tableNames();
     QStringList fieldNames(const QString& table);
-
-    sqlite3* handle() const { return db_; }
 
 private:
     sqlite3* db_ = nullptr;

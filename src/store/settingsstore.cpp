@@ -15,7 +15,9 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <type_traits>
 #include <unistd.h>
+#include <variant>
 
 namespace {
 
@@ -23,36 +25,107 @@ namespace Err = StoreErrorNumber;
 constexpr int kOverflow = 6;
 constexpr int kItemNotFound = 3265;
 
-struct FieldSpec {
-    const char* name;
-    int type;
-    int size;
-    bool allowZeroLength;
-};
-
-constexpr FieldSpec kSettingsFields[] = {
-    {"StartupText", FieldType::Text, 255, true},       {"DeviceName", FieldType::Text, 255, true},
-    {"ListenCommand", FieldType::Text, 255, true},     {"ListenTime", FieldType::Long, 0, false},
-    {"Response", FieldType::Text, 255, true},          {"ResponseListen", FieldType::Boolean, 0, false},
-    {"ResponseCommand", FieldType::Boolean, 0, false},
-};
-
-constexpr FieldSpec kCommandFields[] = {
-    {"Name", FieldType::Text, 255, true},       {"Watch", FieldType::Text, 255, true},
-    {"Value", FieldType::Text, 255, true},      {"Type", FieldType::Text, 255, true},
-    {"ActionType", FieldType::Text, 255, true},
-};
-
 const QString kSettingsTable = QStringLiteral("Settings");
 const QString kCommandsTable = QStringLiteral("KeyCommands");
 
+// The fields of the settings row, in the order the schema pass adds them: each is the member of
+// AgentSettings of the same name, and the member's type gives the field's type.
+using SettingMember = std::variant<QString AgentSettings::*, qint32 AgentSettings::*, bool AgentSettings::*>;
+struct SettingField {
+    const char* name;
+    SettingMember member;
+};
+const SettingField kSettingsFields[] = {
+    {"StartupText", &AgentSettings::StartupText},
+    {"DeviceName", &AgentSettings::DeviceName},
+    {"ListenCommand", &AgentSettings::ListenCommand},
+    {"ListenTime", &AgentSettings::ListenTime},
+    {"Response", &AgentSettings::Response},
+    {"ResponseListen", &AgentSettings::ResponseListen},
+    {"ResponseCommand", &AgentSettings::ResponseCommand},
+};
+
+// The fields of a command row, all text, in the order the schema pass adds them.
+struct CommandField {
+    const char* name;
+    QString KeyCommand::*member;
+};
+const CommandField kCommandFields[] = {
+    {"Name", &KeyCommand::Name}, {"Watch", &KeyCommand::Watch},           {"Value", &KeyCommand::Value},
+    {"Type", &KeyCommand::Type}, {"ActionType", &KeyCommand::ActionType},
+};
+
+constexpr int kSettingCount = int(std::size(kSettingsFields));
+constexpr int kCommandFieldCount = int(std::size(kCommandFields));
+
+QString SettingName(int field) {
+    return QString::fromLatin1(kSettingsFields[field].name);
+}
+QString CommandFieldName(int field) {
+    return QString::fromLatin1(kCommandFields[field].name);
+}
+
+// A new row with every field of the table, bound in order from ?1.
+QString InsertSql(const QString& table, int fieldCount, QString (*fieldName)(int)) {
+    QStringList names, places;
+    for (int f = 0; f < fieldCount; ++f) {
+        names << QuoteName(fieldName(f));
+        places << QStringLiteral("?%1").arg(f + 1);
+    }
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(QuoteName(table), names.join(QStringLiteral(", ")), places.join(QStringLiteral(", ")));
+}
+
+// The fields of `bits`, bound in order from ?1, then the row number.
+QString UpdateSql(const QString& table, unsigned bits, int fieldCount, QString (*fieldName)(int),
+                  const QString& rowId) {
+    QStringList sets;
+    for (int f = 0; f < fieldCount; ++f) {
+        if (bits & (1u << f)) sets << QStringLiteral("%1 = ?%2").arg(QuoteName(fieldName(f))).arg(sets.size() + 1);
+    }
+    return QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+        .arg(QuoteName(table), sets.join(QStringLiteral(", ")), rowId)
+        .arg(sets.size() + 1);
+}
+
+bool HasName(const QStringList& names, const QString& name) {
+    return std::any_of(names.begin(), names.end(), [&](const QString& n) { return SameName(n, name); });
+}
+
+// Makes sure `tableName` exists; a new table gets only the auto-increment "Index" field.
+void EnsureTable(Database& db, const QString& tableName) {
+    if (HasName(db.tableNames(), tableName)) return;
+    db.execute(
+        QStringLiteral("CREATE TABLE %1 (\"Index\" INTEGER PRIMARY KEY AUTOINCREMENT)").arg(QuoteName(tableName)));
+}
+
+// Makes sure the table has a field called `fieldName`; an existing field is never changed. Text sizes
+// are not enforced: a longer text is kept whole rather than cut.
+void EnsureField(Database& db, const QString& tableName, const QString& fieldName, const char* declaredType) {
+    if (HasName(db.fieldNames(tableName), fieldName)) return;
+    db.execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                   .arg(QuoteName(tableName), QuoteName(fieldName), QLatin1String(declaredType)));
+}
+
+template <typename T> constexpr const char* DeclaredType() {
+    if constexpr (std::is_same_v<T, QString>)
+        return "TEXT";
+    else if constexpr (std::is_same_v<T, qint32>)
+        return "INTEGER";
+    else
+        return "BOOLEAN";
+}
+
 void RunSchemaPass(Database& db) {
     EnsureTable(db, kSettingsTable);
-    for (const FieldSpec& f : kSettingsFields)
-        EnsureField(db, kSettingsTable, QString::fromLatin1(f.name), f.type, f.size, f.allowZeroLength);
+    for (int f = 0; f < kSettingCount; ++f) {
+        std::visit(
+            [&]<typename T>(T AgentSettings::*) { EnsureField(db, kSettingsTable, SettingName(f), DeclaredType<T>()); },
+            kSettingsFields[f].member);
+    }
     EnsureTable(db, kCommandsTable);
-    for (const FieldSpec& f : kCommandFields)
-        EnsureField(db, kCommandsTable, QString::fromLatin1(f.name), f.type, f.size, f.allowZeroLength);
+    for (int f = 0; f < kCommandFieldCount; ++f)
+        EnsureField(db, kCommandsTable, CommandFieldName(f), DeclaredType<QString>());
 }
 
 [[noreturn]] void TypeMismatch(const QString& field) {
@@ -63,7 +136,7 @@ void RequireValue(const QVariant& value) {
     if (value.isNull()) throw StoreError(Err::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
 }
 
-QString ReadText(const QVariant& value, const QString& field) {
+QString ReadText(const QVariant& value) {
     RequireValue(value);
     if (value.typeId() == QMetaType::QByteArray) return QString::fromUtf8(value.toByteArray());
     if (value.typeId() == QMetaType::Double) return QString::number(value.toDouble(), 'g', 15);
@@ -135,106 +208,42 @@ private:
     QStringList columns_;
 };
 
-QString SettingName(int field) {
-    return QString::fromLatin1(kSettingsFields[field].name);
-}
-QString CommandFieldName(int field) {
-    return QString::fromLatin1(kCommandFields[field].name);
-}
-constexpr int kSettingCount = int(std::size(kSettingsFields));
-constexpr int kCommandFieldCount = int(std::size(kCommandFields));
-
-// A setting as it is written, in the order of kSettingsFields.
+// A setting as it is written.
 QVariant SettingOf(const AgentSettings& s, int field) {
-    switch (field) {
-    case 0:
-        return s.StartupText;
-    case 1:
-        return s.DeviceName;
-    case 2:
-        return s.ListenCommand;
-    case 3:
-        return qint64(s.ListenTime);
-    case 4:
-        return s.Response;
-    case 5:
-        return qint64(s.ResponseListen ? 1 : 0);
-    default:
-        return qint64(s.ResponseCommand ? 1 : 0);
-    }
+    return std::visit(
+        [&]<typename T>(T AgentSettings::*member) -> QVariant {
+            if constexpr (std::is_same_v<T, QString>)
+                return s.*member;
+            else
+                return qint64(s.*member);
+        },
+        kSettingsFields[field].member);
 }
 
 void ReadSetting(const Row& row, int field, AgentSettings& s) {
     const QString name = SettingName(field);
     const QVariant value = row[name];
-    switch (field) {
-    case 0:
-        s.StartupText = ReadText(value, name);
-        break;
-    case 1:
-        s.DeviceName = ReadText(value, name);
-        break;
-    case 2:
-        s.ListenCommand = ReadText(value, name);
-        break;
-    case 3:
-        s.ListenTime = ReadLong(value, name);
-        break;
-    case 4:
-        s.Response = ReadText(value, name);
-        break;
-    case 5:
-        s.ResponseListen = ReadBool(value, name);
-        break;
-    default:
-        s.ResponseCommand = ReadBool(value, name);
-        break;
-    }
+    std::visit(
+        [&]<typename T>(T AgentSettings::*member) {
+            if constexpr (std::is_same_v<T, QString>)
+                s.*member = ReadText(value);
+            else if constexpr (std::is_same_v<T, qint32>)
+                s.*member = ReadLong(value, name);
+            else
+                s.*member = ReadBool(value, name);
+        },
+        kSettingsFields[field].member);
 }
 
 void CopySetting(AgentSettings& to, const AgentSettings& from, int field) {
-    switch (field) {
-    case 0:
-        to.StartupText = from.StartupText;
-        break;
-    case 1:
-        to.DeviceName = from.DeviceName;
-        break;
-    case 2:
-        to.ListenCommand = from.ListenCommand;
-        break;
-    case 3:
-        to.ListenTime = from.ListenTime;
-        break;
-    case 4:
-        to.Response = from.Response;
-        break;
-    case 5:
-        to.ResponseListen = from.ResponseListen;
-        break;
-    default:
-        to.ResponseCommand = from.ResponseCommand;
-        break;
-    }
+    std::visit([&](auto member) { to.*member = from.*member; }, kSettingsFields[field].member);
 }
 
-// A command's field in the order of kCommandFields.
 const QString& FieldOf(const KeyCommand& c, int field) {
-    switch (field) {
-    case 0:
-        return c.Name;
-    case 1:
-        return c.Watch;
-    case 2:
-        return c.Value;
-    case 3:
-        return c.Type;
-    default:
-        return c.ActionType;
-    }
+    return c.*kCommandFields[field].member;
 }
 QString& FieldOf(KeyCommand& c, int field) {
-    return const_cast<QString&>(FieldOf(std::as_const(c), field));
+    return c.*kCommandFields[field].member;
 }
 
 // Reads one field; a value that is there but could not be read exactly is marked in `doubtful`.
@@ -288,46 +297,10 @@ bool CopyFile(const QString& from, const QString& to) {
 
 } // namespace
 
-namespace {
-bool HasName(const QStringList& names, const QString& name) {
-    return std::any_of(names.begin(), names.end(), [&](const QString& n) { return SameName(n, name); });
-}
-} // namespace
-
 QString AppPath() {
     QString path = QCoreApplication::applicationDirPath();
     if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
     return path;
-}
-
-void EnsureTable(Database& db, const QString& tableName) {
-    if (HasName(db.tableNames(), tableName)) return;
-    db.execute(
-        QStringLiteral("CREATE TABLE %1 (\"Index\" INTEGER PRIMARY KEY AUTOINCREMENT)").arg(QuoteName(tableName)));
-}
-
-void EnsureField(Database& db, const QString& tableName, const QString& fieldName, int fieldType, int fieldSize,
-                 bool allowZeroLength) {
-    if (HasName(db.fieldNames(tableName), fieldName)) return;
-    // Text sizes are not enforced: a longer text is kept whole rather than cut.
-    QString declared;
-    switch (fieldType) {
-    case FieldType::Text:
-    case FieldType::Memo:
-        declared = QStringLiteral("TEXT");
-        break;
-    case FieldType::Long:
-        declared = QStringLiteral("INTEGER");
-        break;
-    case FieldType::Boolean:
-        declared = QStringLiteral("BOOLEAN");
-        break;
-    default:
-        declared = QStringLiteral("BLOB");
-        break;
-    }
-    db.execute(
-        QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(QuoteName(tableName), QuoteName(fieldName), declared));
 }
 
 SettingsStore::SettingsStore(const QString& directory) {
@@ -343,7 +316,6 @@ QString SettingsStore::FormatError(const StoreError& error, const QString& proce
 void SettingsStore::Report(const StoreError& error) {
     const QString message = FormatError(error, QStringLiteral("LoadSettings"));
     if (!pendingReports_.contains(message)) pendingReports_ << message;
-    if (!loading_) DeliverReports();
 }
 
 // Messages wait until the file is closed: a message box lets other events run, a save among them.
@@ -371,19 +343,6 @@ QString SettingsStore::KeepAside(const QString& why, bool withJournal) {
 }
 
 void SettingsStore::OpenSettingsDatabase(AgentSettings& settings) {
-    loading_ = true;
-    try {
-        EnsureFile(settings);
-    } catch (const StoreError&) {
-        loading_ = false;
-        DeliverReports();
-        throw;
-    }
-    loading_ = false;
-    DeliverReports();
-}
-
-void SettingsStore::EnsureFile(AgentSettings& settings) {
     auto create = [&] {
         const QString directory = QFileInfo(path_).absolutePath();
         try {
@@ -471,9 +430,8 @@ void SettingsStore::ReadFile(Database& db, AgentSettings& settings, CommandList&
         StoredCommand stored;
         for (int f = 0; f < kCommandFieldCount; ++f) {
             const QString name = CommandFieldName(f);
-            step([&] {
-                ReadMarked(row, name, f, stored.doubtful, [&] { FieldOf(command, f) = ReadText(row[name], name); });
-            });
+            step(
+                [&] { ReadMarked(row, name, f, stored.doubtful, [&] { FieldOf(command, f) = ReadText(row[name]); }); });
         }
         stored.values = command;
         storedCommands_.insert(command.RowId, stored);
@@ -483,7 +441,6 @@ void SettingsStore::ReadFile(Database& db, AgentSettings& settings, CommandList&
 }
 
 void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands) {
-    loading_ = true;
     known_ = true;
     // Each step runs on its own: a Null is passed over silently, any other failure is reported once.
     const Step step = [&](const std::function<void()>& work) {
@@ -505,7 +462,7 @@ void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands)
         bool locked = false;
         step([&] {
             try {
-                EnsureFile(settings);
+                OpenSettingsDatabase(settings);
             } catch (const StoreError& error) {
                 locked = error.number == Err::Locked;
                 throw;
@@ -527,7 +484,6 @@ void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands)
             ReadFile(*db, settings, commands, step);
         }
     }
-    loading_ = false;
     DeliverReports();
 }
 
@@ -633,15 +589,8 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
                 }
                 bool written = settingsRow && settingBits == 0;
                 if (settingsRow && settingBits != 0) {
-                    QStringList sets;
-                    for (int f = 0; f < kSettingCount; ++f) {
-                        if (settingBits & (1u << f))
-                            sets << QStringLiteral("%1 = ?%2").arg(QuoteName(SettingName(f))).arg(sets.size() + 1);
-                    }
                     Statement update =
-                        db.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
-                                       .arg(QuoteName(kSettingsTable), sets.join(QStringLiteral(", ")), rowId)
-                                       .arg(sets.size() + 1));
+                        db.prepare(UpdateSql(kSettingsTable, settingBits, kSettingCount, SettingName, rowId));
                     int index = 0;
                     for (int f = 0; f < kSettingCount; ++f) {
                         if (settingBits & (1u << f)) update.bind(++index, SettingOf(settings, f));
@@ -651,14 +600,7 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
                     written = db.changes() > 0;
                 }
                 if (!written) {
-                    QStringList names, places;
-                    for (int f = 0; f < kSettingCount; ++f) {
-                        names << QuoteName(SettingName(f));
-                        places << QStringLiteral("?%1").arg(f + 1);
-                    }
-                    Statement insert = db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                      .arg(QuoteName(kSettingsTable), names.join(QStringLiteral(", ")),
-                                                           places.join(QStringLiteral(", "))));
+                    Statement insert = db.prepare(InsertSql(kSettingsTable, kSettingCount, SettingName));
                     for (int f = 0; f < kSettingCount; ++f)
                         insert.bind(f + 1, SettingOf(settings, f));
                     insert.step();
@@ -683,9 +625,7 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
             std::map<unsigned, Statement> updates;
             auto insertCommand = [&](int slot) {
                 if (!insert)
-                    insert.emplace(db.prepare(QStringLiteral("INSERT INTO %1 (Name, Watch, Value, Type, ActionType) "
-                                                             "VALUES (?1, ?2, ?3, ?4, ?5)")
-                                                  .arg(QuoteName(kCommandsTable))));
+                    insert.emplace(db.prepare(InsertSql(kCommandsTable, kCommandFieldCount, CommandFieldName)));
                 for (int f = 0; f < kCommandFieldCount; ++f)
                     insert->bind(f + 1, FieldOf(commands[slot], f));
                 insert->step();
@@ -701,16 +641,9 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
                 if (bits == 0) continue;
                 auto update = updates.find(bits);
                 if (update == updates.end()) {
-                    QStringList sets;
-                    for (int f = 0; f < kCommandFieldCount; ++f) {
-                        if (bits & (1u << f))
-                            sets << QStringLiteral("%1 = ?%2").arg(QuoteName(CommandFieldName(f))).arg(sets.size() + 1);
-                    }
                     update = updates
-                                 .emplace(bits, db.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
-                                                               .arg(QuoteName(kCommandsTable),
-                                                                    sets.join(QStringLiteral(", ")), rowId)
-                                                               .arg(sets.size() + 1)))
+                                 .emplace(bits, db.prepare(UpdateSql(kCommandsTable, bits, kCommandFieldCount,
+                                                                     CommandFieldName, rowId)))
                                  .first;
                 }
                 int index = 0;

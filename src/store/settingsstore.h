@@ -16,12 +16,6 @@ inline const QString NoRowStartupText = QStringLiteral("Welcome to Vorlix");
 // The program's directory, ending in "/": the settings file lives next to the program.
 QString AppPath();
 
-// Makes sure `tableName` exists; a new table gets only the auto-increment "Index" field.
-void EnsureTable(Database& db, const QString& tableName);
-// Makes sure the table has a field called `fieldName`; an existing field is never changed.
-void EnsureField(Database& db, const QString& tableName, const QString& fieldName, int fieldType, int fieldSize,
-                 bool allowZeroLength);
-
 // The settings file: its schema pass, and moving AgentSettings and the CommandList in and out of it.
 // The store remembers what it read, so that a save writes only what changed since: rows, columns
 // and values that the agent does not know, or did not edit, are left as they are.
@@ -30,11 +24,6 @@ public:
     explicit SettingsStore(const QString& directory);
 
     QString SettingsFilePath() const { return path_; }
-    bool DatabaseCreated() const { return databaseCreated_; }
-
-    // Creates the file when missing and adds any missing table or field. A file that cannot be read
-    // as a settings database is kept aside (reported through `report`) and a new one is made.
-    void OpenSettingsDatabase(AgentSettings& settings);
 
     // Reads the settings row and appends every command row. A Null field keeps the member's value;
     // any other failure is reported as "Error # : " number, description, "LoadSettings" and the load
@@ -47,11 +36,6 @@ public:
     // kept aside and `notice` says where. New commands receive their RowId. A store that never read
     // the file makes the file hold exactly the given settings and commands.
     void SaveSettings(const AgentSettings& settings, CommandList& commands);
-    // For a list that is not kept: its commands are matched by RowId, but learn no new ones.
-    void SaveSettings(const AgentSettings& settings, const CommandList& commands) {
-        CommandList copy = commands;
-        SaveSettings(settings, copy);
-    }
 
     // Values that start-up puts in place of settings it could not read are not edits: a save writes
     // such a setting only once it is changed again.
@@ -75,15 +59,15 @@ private:
 
     void Report(const StoreError& error);
     void DeliverReports();
-    void EnsureFile(AgentSettings& settings);
+    // Creates the file when missing and adds any missing table or field. A file that cannot be read
+    // as a settings database is kept aside (reported) and a new one is made.
+    void OpenSettingsDatabase(AgentSettings& settings);
     QString KeepAside(const QString& why, bool withJournal);
     // Reads the file's rows into `settings` and `commands` and remembers them as what the file holds.
     void ReadFile(Database& db, AgentSettings& settings, CommandList& commands, const Step& step);
-    void WriteChanges(const AgentSettings& settings, CommandList& commands);
 
     QString path_;
     bool databaseCreated_ = false;
-    bool loading_ = false;
     QStringList pendingReports_;
     // Why the file is not trusted; empty when it is.
     QString untrusted_;

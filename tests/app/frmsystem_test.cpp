@@ -79,7 +79,7 @@ class FrmSystemTest : public QObject {
         return std::make_unique<frmSystem>(std::move(services));
     }
 
-    void Store(const CommandList& commands, const AgentSettings& settings = {}) {
+    void Store(CommandList commands, const AgentSettings& settings = {}) {
         SettingsStore(dir->path()).SaveSettings(settings, commands);
     }
 

@@ -74,7 +74,6 @@ TEST_F(StoreTest, FreshFileIsCreatedWithDefaultsAndBothTables) {
     SettingsStore store = MakeStore();
     store.LoadSettings(settings, commands);
     EXPECT_TRUE(reports.isEmpty()) << reports.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(store.DatabaseCreated());
     EXPECT_EQ(settings.StartupText, QStringLiteral("Welcome To Vorlix"));
     EXPECT_EQ(settings.ListenTime, 0);
     EXPECT_FALSE(settings.ResponseListen);
@@ -88,7 +87,6 @@ TEST_F(StoreTest, FreshFileIsCreatedWithDefaultsAndBothTables) {
     CommandList none;
     SettingsStore second = MakeStore();
     second.LoadSettings(again, none);
-    EXPECT_FALSE(second.DatabaseCreated());
     EXPECT_EQ(again.StartupText, QStringLiteral("Welcome To Vorlix"));
 }
 
@@ -129,7 +127,6 @@ TEST_F(StoreTest, SchemaPassAddsMissingTablesAndFieldsWithoutTouchingRows) {
     SettingsStore store = MakeStore();
     store.LoadSettings(settings, commands);
     EXPECT_TRUE(reports.isEmpty()) << reports.join(QLatin1Char('\n')).toStdString();
-    EXPECT_FALSE(store.DatabaseCreated());
     // The added field is Null in the old row, so the member keeps its value.
     EXPECT_TRUE(settings.ResponseCommand);
     EXPECT_EQ(settings.StartupText, QStringLiteral("hello"));
@@ -356,7 +353,8 @@ TEST_F(StoreTest, ASaveKilledMidwayLeavesAWholeFile) {
         return commands;
     };
     AgentSettings settings;
-    MakeStore().SaveSettings(settings, version(0));
+    CommandList first = version(0);
+    MakeStore().SaveSettings(settings, first);
     std::mt19937 random(42);
     for (int round = 0; round < 6; ++round) {
         const pid_t child = fork();
@@ -365,7 +363,8 @@ TEST_F(StoreTest, ASaveKilledMidwayLeavesAWholeFile) {
             for (int tag = 1;; tag = 1 - tag) {
                 AgentSettings s;
                 s.ListenTime = tag;
-                store.SaveSettings(s, version(tag));
+                CommandList list = version(tag);
+                store.SaveSettings(s, list);
             }
         }
         usleep(useconds_t(20000 + random() % 150000));

@@ -42,28 +42,25 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(std::string* why) {
             *why = name && *name ? "the X display " + std::string(name) + " cannot be opened" : "no X display is set";
         return nullptr;
     }
-    auto keyboard = std::unique_ptr<X11Keyboard>(new X11Keyboard(display, true));
-    if (!keyboard->hasXTest_) {
-        if (why)
-            *why = "the X server has no XTest extension for synthetic keys";
+    int event, error, major, minor;
+    if (!XTestQueryExtension(display, &event, &error, &major, &minor)) {
+        XCloseDisplay(display);
+        if (why) *why = "the X server has no XTest extension for synthetic keys";
         return nullptr;
     }
-    return keyboard;
+    return std::unique_ptr<X11Keyboard>(new X11Keyboard(display));
 }
 
-X11Keyboard::X11Keyboard(Display* display) : X11Keyboard(display, false) {}
-
-X11Keyboard::X11Keyboard(Display* display, bool owned)
-    : display_(display), owned_(owned), xcb_(XGetXCBConnection(display)), root_(DefaultRootWindow(display)) {
-    int event, error, major, minor;
-    hasXTest_ = XTestQueryExtension(display_, &event, &error, &major, &minor);
+X11Keyboard::X11Keyboard(Display* display)
+    : display_(display), xcb_(XGetXCBConnection(display)), root_(DefaultRootWindow(display)) {
+    int error, major, minor;
     if (xkb_x11_setup_xkb_extension(xcb_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
                                     XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
         xkbDevice_ = xkb_x11_get_core_keyboard_device_id(xcb_);
     xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     int opcode;
     major = XkbMajorVersion, minor = XkbMinorVersion;
-    if (owned_ && XkbQueryExtension(display_, &opcode, &xkbEventBase_, &error, &major, &minor)) {
+    if (XkbQueryExtension(display_, &opcode, &xkbEventBase_, &error, &major, &minor)) {
         const unsigned long events = XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbStateNotifyMask;
         XkbSelectEvents(display_, XkbUseCoreKbd, events, events);
         // Of the state, only a switch of layout group matters; modifiers change at every key.
@@ -74,7 +71,7 @@ X11Keyboard::X11Keyboard(Display* display, bool owned)
 X11Keyboard::~X11Keyboard() {
     returnSpareKeys();
     if (xkb_) xkb_context_unref(xkb_);
-    if (owned_) XCloseDisplay(display_);
+    XCloseDisplay(display_);
 }
 
 void X11Keyboard::ensureLayout() {
@@ -90,7 +87,6 @@ void X11Keyboard::ensureLayout() {
 }
 
 void X11Keyboard::readLayoutEvents() {
-    if (!owned_) return;
     // Only events already received: reading them costs no round trip.
     while (XEventsQueued(display_, QueuedAfterReading) > 0) {
         XEvent event;
@@ -100,7 +96,6 @@ void X11Keyboard::readLayoutEvents() {
 }
 
 void X11Keyboard::fakeKey(KeyCode code, bool down) {
-    if (!hasXTest_) return;
     if (const unsigned button = ButtonOf(code)) {
         XTestFakeButtonEvent(display_, button, down, CurrentTime);
         return;
@@ -169,7 +164,7 @@ unsigned X11Keyboard::keycodeOf(KeyCode code) {
 
 void X11Keyboard::pressChar(char32_t ch) {
     // Control characters have no business on a borrowed key.
-    if (!hasXTest_ || ch < 0x20 || (ch >= 0x7F && ch < 0xA0)) return;
+    if (ch < 0x20 || (ch >= 0x7F && ch < 0xA0)) return;
     const xkb_keysym_t sym = xkb_utf32_to_keysym(ch);
     if (sym == XKB_KEY_NoSymbol) return;
     ensureLayout();

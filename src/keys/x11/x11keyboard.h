@@ -22,9 +22,6 @@ public:
     // `why`, when there is no display or it cannot take synthetic keys.
     static std::unique_ptr<X11Keyboard> open(std::string* why = nullptr);
 
-    // Works on a connection owned by someone else. Its events belong to that owner, so layout
-    // changes are not seen here: call layoutChanged() when the owner sees one.
-    explicit X11Keyboard(Display* display);
     ~X11Keyboard() override;
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
@@ -37,16 +34,14 @@ public:
     void pressChar(char32_t ch) override;
     void releaseChar(char32_t ch) override;
 
-    // Re-reads the keymap and layout before the next key is sent or looked up.
-    void layoutChanged() { layoutStale_ = true; }
-
     // The X keycode that a virtual key is sent as, 0 when none.
     unsigned keycodeOf(KeyCode code);
 
     Display* display() const { return display_; }
 
 private:
-    X11Keyboard(Display* display, bool owned);
+    // Takes over `display`, which has XTest.
+    explicit X11Keyboard(Display* display);
     void fakeKey(KeyCode code, bool down);
     void readLayoutEvents();
     void ensureLayout();
@@ -60,10 +55,8 @@ private:
     };
 
     Display* display_;
-    bool owned_;
     xcb_connection_t* xcb_;
     unsigned long root_;
-    bool hasXTest_ = false;
     int xkbDevice_ = -1;
     int xkbEventBase_ = -1;
     xkb_context* xkb_ = nullptr;
