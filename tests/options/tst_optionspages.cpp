@@ -178,8 +178,10 @@ private slots:
         Fixture f(ThreeCommands);
         f.load(0);
         f.pages.lstKCommands->setCurrentRow(2);
+        f.fake.host.calls.clear();
         QTest::mouseClick(f.pages.cmdKeyDelCom, Qt::LeftButton);
         QCOMPARE(f.names(), QStringList({"Editor", "Greet"}));
+        QVERIFY(f.phrasesFollowMenus());
         QCOMPARE(f.listed(), f.names());
         f.load(1);
         QCOMPARE(f.pages.txtKeyCom->text(), QStringLiteral("Hello"));
