@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Vorlix Options"));
-    OptionsPages pages(fake.agent, {});
+    OptionsPages pages(fake.agent);
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(&pages);

@@ -42,7 +42,7 @@ frmSystem::frmSystem(FormServices services) : services_(std::move(services)), st
 
     timKeyWatch.setInterval(100);
     timKeyWatch.setTimerType(Qt::PreciseTimer);
-    connect(&timKeyWatch, &QTimer::timeout, this, [this] { agent_->timKeyWatch_Timer(); });
+    connect(&timKeyWatch, &QTimer::timeout, this, &frmSystem::timKeyWatch_Timer);
 
     saveSoon_.setSingleShot(true);
     saveSoon_.setInterval(kSaveDelayMs);
@@ -96,7 +96,7 @@ void frmSystem::BuildTrayMenu() {
     mnuB->addSeparator();
     mnuListening_ = mnuB->addAction(StopListeningCaption);
     mnuListening_->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
-    connect(mnuListening_, &QAction::triggered, this, [this] { agent_->mnuListening_Click(); });
+    connect(mnuListening_, &QAction::triggered, this, &frmSystem::mnuListening_Click);
     mnuB->addSeparator();
     connect(mnuB->addAction(QStringLiteral("&Close Agent")), &QAction::triggered, this, &frmSystem::mnuExit_Click);
 }
@@ -106,8 +106,7 @@ void frmSystem::Form_Load() {
     ZQSpeech = services_.createSpeech();
     connect(ZQSpeech.get(), &SpeechEngine::Recognized, this, &frmSystem::ZQSpeech_Recognized);
     agent_ = std::make_unique<Agent>(*this, *ZQSpeech, *services_.keyboard, *services_.programs);
-    agent_->onEdited = [this] { saveSoon_.start(); };
-    pages_ = new OptionsPages(*agent_, [this] { UpdateMenus(); }, this);
+    pages_ = new OptionsPages(*agent_, this);
     pages_->setSettingsFilePath(store_.SettingsFilePath());
     pages_->setMessageSink([this](const QString& text) { Tell(QMessageBox::Information, text); });
     auto* layout = new QVBoxLayout(this);
@@ -131,8 +130,7 @@ void frmSystem::Form_Load() {
     store_.AcceptDefaults(agent_->settings);
     UpdateMenus();
     // Nothing to listen for, or nothing to listen with: the agent comes up not listening.
-    if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput())
-        agent_->mnuListening_Click();
+    if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput()) mnuListening_Click();
     loading_ = false;
     // Asked to end while the load waited in a message box: the end comes next, without a greeting.
     if (unloadPending_)
@@ -323,7 +321,14 @@ void frmSystem::mnuVoice_Click(int index) {
 
 void frmSystem::ModifyTrayIcon(TrayImage image, const QString& tip) { services_.tray->Modify(image, tip); }
 
-void frmSystem::SetListeningCaption(const QString& caption) { mnuListening_->setText(caption); }
+void frmSystem::PhrasesChanged(Phrases phrases) {
+    ModifyTrayIcon(phrases == Phrases::ListenPhrases ? TrayImage::Waiting : TrayImage::Live, TrayTip::Running);
+}
+
+void frmSystem::ListeningChanged(bool listening) {
+    mnuListening_->setText(listening ? StopListeningCaption : StartListeningCaption);
+    if (!listening) ModifyTrayIcon(TrayImage::NotListening, TrayTip::NotListening);
+}
 
 void frmSystem::ShowMessage(const QString& text) { Tell(QMessageBox::Information, text); }
 

@@ -2,6 +2,7 @@
 
 #include "app/trayicon.h"
 #include "commands/agent.h"
+#include "commands/programstarter.h"
 #include "store/settingsstore.h"
 
 #include <QMessageBox>
@@ -17,6 +18,9 @@ class QMenu;
 class SpeechEngine;
 class OptionsPages;
 
+// The listening switch's captions: the one to stop while listening is on, the one to start while it is off.
+inline const QString StopListeningCaption = QStringLiteral("Stop &Listening");
+inline const QString StartListeningCaption = QStringLiteral("Start &Listening");
 // Not "Start at &Login": "Stop &Listening" has the L, and a shared access key only selects.
 inline const QString LoginStartCaption = QStringLiteral("&Start at Login");
 
@@ -55,7 +59,9 @@ public:
     bool ShowOptionsRequested();
 
     void UpdateMenus();
-    void ZQSpeech_Recognized(const QString& text, float confidence) { agent_->ZQSpeech_Recognized(text, confidence); }
+    void ZQSpeech_Recognized(const QString& text, float confidence) { agent_->onRecognized(text, confidence); }
+    void mnuListening_Click() { agent_->toggleListening(); }
+    void timKeyWatch_Timer() { agent_->tick(); }
     void mnuCom_Click(int index);
     void mnuVoice_Click(int index);
 
@@ -69,9 +75,11 @@ public:
     bool saveFailed() const { return saveFailed_; }
     OptionsPages* pages() const { return pages_; }
 
-    // AgentHost
-    void ModifyTrayIcon(TrayImage image, const QString& tip) override;
-    void SetListeningCaption(const QString& caption) override;
+    // AgentHost: the window picks the tray image and tip and the switch's caption for what the agent reports.
+    void PhrasesChanged(Phrases phrases) override;
+    void ListeningChanged(bool listening) override;
+    void CommandsChanged() override { UpdateMenus(); }
+    void Edited() override { saveSoon_.start(); }
     void ShowMessage(const QString& text) override;
     void Notify(const QString& title, const QString& text) override;
 
@@ -87,6 +95,7 @@ protected:
 
 private:
     void BuildTrayMenu();
+    void ModifyTrayIcon(TrayImage image, const QString& tip);
     void Form_QueryUnload(QCloseEvent* event);
     void Form_Resize();
     void Form_Unload(bool interactive);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "commands/agent.h"
-
 #include <QIcon>
 #include <QObject>
 #include <QString>
@@ -9,6 +7,16 @@
 
 class QMenu;
 class QSystemTrayIcon;
+
+// The tray images of the agent's states; WindowIcon is the window's own icon, shown while shutting down.
+enum class TrayImage { WindowIcon = 0, Waiting = 1, Live = 2, NotListening = 3 };
+
+namespace TrayTip {
+inline const QString Loading = QStringLiteral("Vorlix (Loading...)");
+inline const QString Running = QStringLiteral("Vorlix");
+inline const QString NotListening = QStringLiteral("Not Listening");
+inline const QString ShuttingDown = QStringLiteral("Vorlix (Shutting Down...)");
+} // namespace TrayTip
 
 // The one tray icon: its image and tip, its menu, and the two mouse events the agent answers.
 class TrayIcon {

@@ -1,5 +1,6 @@
 #include "commands/agent.h"
 
+#include "commands/programstarter.h"
 #include "keys/keysequence.h"
 #include "speech/speechengine.h"
 
@@ -67,33 +68,33 @@ void Agent::RunCommand(const KeyCommand& command) {
 
 void Agent::UpdateVoice() {
     QString words;
-    if (settings.ListenCommand.isEmpty() || ListenMode != 0) {
+    Phrases phrases = Phrases::VoiceCommands;
+    if (settings.ListenCommand.isEmpty() || mode != ListenMode::WindowClosed) {
         for (const KeyCommand& command : std::as_const(commands))
-            if (command.ActionType == Kind::VoiceCommand)
-                words += command.Watch + QLatin1Char(',');
-        host_.ModifyTrayIcon(TrayImage::Live, TrayTip::Running);
+            if (command.ActionType == Kind::VoiceCommand) words += command.Watch + QLatin1Char(',');
     } else {
         words = settings.ListenCommand + QLatin1Char(',');
-        host_.ModifyTrayIcon(TrayImage::Waiting, TrayTip::Running);
+        phrases = Phrases::ListenPhrases;
     }
     // With no phrases the recogniser keeps the list it had.
     if (!words.isEmpty()) {
         words.chop(1);
         speech_->SetWords(RuleName, words);
     }
+    host_.PhrasesChanged(phrases);
 }
 
-void Agent::ZQSpeech_Recognized(const QString& text, float confidence) {
+void Agent::onRecognized(const QString& text, float confidence) {
     if (!(confidence > kMinConfidence))
         return;
     const QString heard = text.toLower();
-    if (ListenMode == 0 && !TrimBlanks(settings.ListenCommand).isEmpty()) {
+    if (mode == ListenMode::WindowClosed && !TrimBlanks(settings.ListenCommand).isEmpty()) {
         const QStringList pieces = settings.ListenCommand.split(QLatin1Char(','));
         for (const QString& piece : pieces) {
             if (heard == piece.toLower()) {
-                ListenMode = 1;
+                mode = ListenMode::WindowOpen;
                 UpdateVoice();
-                ListenTicks = 0;
+                windowTicks = 0;
                 break;
             }
         }
@@ -107,7 +108,7 @@ void Agent::ZQSpeech_Recognized(const QString& text, float confidence) {
         if (command.ActionType.toLower() == QLatin1String("voice command") && command.Watch.toLower() == heard) {
             RunCommand(command);
             if (!TrimBlanks(settings.ListenCommand).isEmpty()) {
-                ListenMode = 0;
+                mode = ListenMode::WindowClosed;
                 UpdateVoice();
             }
         }
@@ -116,26 +117,22 @@ void Agent::ZQSpeech_Recognized(const QString& text, float confidence) {
         speech_->Speak(settings.Response);
 }
 
-void Agent::mnuListening_Click() {
-    if (listeningCaption_ != StopListeningCaption) {
-        listeningCaption_ = StopListeningCaption;
-        host_.SetListeningCaption(listeningCaption_);
+void Agent::toggleListening() {
+    listening_ = !listening_;
+    host_.ListeningChanged(listening_);
+    if (listening_) {
         speech_->StartListen(RuleName);
         UpdateVoice();
     } else {
-        listeningCaption_ = StartListeningCaption;
-        host_.SetListeningCaption(listeningCaption_);
         speech_->StopListen(RuleName);
-        host_.ModifyTrayIcon(TrayImage::NotListening, TrayTip::NotListening);
     }
 }
 
 void Agent::ListeningTimeoutStep() {
-    if (settings.ListenCommand.isEmpty() || ListenMode != 1)
-        return;
-    ++ListenTicks;
-    if (ListenTicks == qint64(settings.ListenTime) * 10) {
-        ListenMode = 0;
+    if (settings.ListenCommand.isEmpty() || mode != ListenMode::WindowOpen) return;
+    ++windowTicks;
+    if (windowTicks == qint64(settings.ListenTime) * 10) {
+        mode = ListenMode::WindowClosed;
         UpdateVoice();
     }
 }
@@ -153,11 +150,10 @@ std::shared_ptr<const Agent::ParsedWatches> Agent::KeyWatches() {
     return keyWatches_;
 }
 
-void Agent::timKeyWatch_Timer() {
+void Agent::tick() {
     static const keys::KeyWatch listeningHotKey(kListeningHotKey);
     const keys::KeyState state = keyboard_.snapshot();
-    if (listeningHotKey.isHeld(state, keyboard_))
-        mnuListening_Click();
+    if (listeningHotKey.isHeld(state, keyboard_)) toggleListening();
     ListeningTimeoutStep();
     std::shared_ptr<const ParsedWatches> watches = KeyWatches();
     for (size_t i = 0; i < watches->size(); ++i) {
@@ -185,4 +181,87 @@ void Agent::RunMenuCommands(const QString& kind, const QString& caption) {
         if (command.ActionType == kind && command.Watch == caption)
             RunCommand(command);
     }
+}
+
+template <typename T> void Agent::Edit(T& setting, const T& value) {
+    if (setting == value) return;
+    setting = value;
+    host_.Edited();
+}
+
+void Agent::setListenCommand(const QString& phrases) {
+    Edit(settings.ListenCommand, phrases);
+    UpdateVoice();
+}
+
+void Agent::setListenTime(qint32 seconds) {
+    Edit(settings.ListenTime, seconds);
+}
+
+void Agent::useDefaultListenTime() {
+    if (settings.ListenTime == 0) setListenTime(AgentSettings::DefaultListenTime);
+}
+
+void Agent::setResponse(const QString& text) {
+    Edit(settings.Response, text);
+}
+
+void Agent::setResponseListen(bool on) {
+    Edit(settings.ResponseListen, on);
+}
+
+void Agent::setResponseCommand(bool on) {
+    Edit(settings.ResponseCommand, on);
+}
+
+void Agent::setStartupText(const QString& text) {
+    Edit(settings.StartupText, text);
+}
+
+void Agent::setDevice(const QString& name) {
+    Edit(settings.DeviceName, name);
+    UpdateDevice();
+}
+
+void Agent::UpdateDevice() {
+    // A new device drops the recogniser's rule: the phrases go in again, but stay inactive until
+    // listening is next switched on.
+    const QString& device = settings.DeviceName;
+    if (device == AgentSettings::DefaultDevice) {
+        speech_->SetDevice(QString());
+        UpdateVoice();
+    } else if (!device.isEmpty()) {
+        speech_->SetDevice(device);
+        UpdateVoice();
+    }
+}
+
+void Agent::addCommand(const KeyCommand& command) {
+    commands.append(command);
+    refreshCommands();
+    host_.Edited();
+}
+
+bool Agent::changeCommand(int slot, const KeyCommand& command) {
+    if (slot < 1 || slot > commands.count()) return false;
+    KeyCommand& changed = commands[slot];
+    const qint64 row = changed.RowId;
+    changed = command;
+    changed.RowId = row;
+    refreshCommands();
+    host_.Edited();
+    return true;
+}
+
+bool Agent::removeCommand(int slot) {
+    if (slot < 1 || slot > commands.count()) return false;
+    commands.remove(slot);
+    refreshCommands();
+    host_.Edited();
+    return true;
+}
+
+void Agent::refreshCommands() {
+    host_.CommandsChanged();
+    UpdateVoice();
 }

@@ -4,47 +4,40 @@
 #include "keys/keysequence.h"
 
 #include <QString>
-#include <functional>
 #include <memory>
 #include <vector>
 
+class ProgramStarter;
 class SpeechEngine;
 namespace keys {
 class Keyboard;
 }
 
-// The tray images of the agent's states; WindowIcon is the window's own icon, shown while shutting down.
-enum class TrayImage { WindowIcon = 0, Waiting = 1, Live = 2, NotListening = 3 };
-
-namespace TrayTip {
-inline const QString Loading = QStringLiteral("Vorlix (Loading...)");
-inline const QString Running = QStringLiteral("Vorlix");
-inline const QString NotListening = QStringLiteral("Not Listening");
-inline const QString ShuttingDown = QStringLiteral("Vorlix (Shutting Down...)");
-} // namespace TrayTip
-
+// Every call into the recogniser names this rule.
 inline const QString RuleName = QStringLiteral("ZQAgent");
-inline const QString StopListeningCaption = QStringLiteral("Stop &Listening");
-inline const QString StartListeningCaption = QStringLiteral("Start &Listening");
 
-// What the agent's logic needs from the desktop shell that hosts it.
+// What the recogniser has been handed: the listen phrases, while it waits for one, or the voice commands.
+enum class Phrases { ListenPhrases, VoiceCommands };
+
+// Whether the listening window, opened by a listen phrase, is open.
+enum class ListenMode { WindowClosed, WindowOpen };
+
+// What the agent tells the desktop shell that hosts it; the shell decides how each is shown.
 class AgentHost {
 public:
     virtual ~AgentHost() = default;
-    virtual void ModifyTrayIcon(TrayImage image, const QString& tip) = 0;
-    virtual void SetListeningCaption(const QString& caption) = 0;
+    // The recogniser has been handed `phrases`; told whether listening is on or off.
+    virtual void PhrasesChanged(Phrases phrases) = 0;
+    // The listening switch was turned on or off.
+    virtual void ListeningChanged(bool listening) = 0;
+    // What follows the command list (the tray menus) should be rebuilt.
+    virtual void CommandsChanged() = 0;
+    // Settings or commands were edited; they should reach the settings file soon.
+    virtual void Edited() = 0;
     // A modal information box titled "Vorlix"; returns when the user closes it.
     virtual void ShowMessage(const QString& text) = 0;
     // A short non-modal notification from the tray.
     virtual void Notify(const QString& title, const QString& text) = 0;
-};
-
-// Starts a program from a command line without waiting for it.
-class ProgramStarter {
-public:
-    virtual ~ProgramStarter() = default;
-    // False with a reason in `error` when the program could not be started.
-    virtual bool Start(const QString& commandLine, QString* error) = 0;
 };
 
 // The agent's state and behaviour without any widget: the command table and settings, carrying out
@@ -55,39 +48,54 @@ public:
 
     AgentSettings settings;
     CommandList commands;
-    int ListenMode = 0;
+    ListenMode mode = ListenMode::WindowClosed;
     // Ticks since the listening window opened; 64-bit so that counting against ListenTime × 10 never overflows.
-    qint64 ListenTicks = 0;
+    qint64 windowTicks = 0;
 
     // Carries out one command's action.
     void RunCommand(const KeyCommand& command);
 
-    // Hands the recogniser the phrases of the current listening mode and shows that mode in the tray.
+    // Hands the recogniser the phrases of the current listening mode.
     void UpdateVoice();
-    void ZQSpeech_Recognized(const QString& text, float confidence);
-    // The listening switch; its caption is the only record of whether listening is on.
-    void mnuListening_Click();
-    const QString& listeningCaption() const { return listeningCaption_; }
-    bool isListening() const { return listeningCaption_ == StopListeningCaption; }
+    // One utterance from the speech engine; only high-confidence ones act.
+    void onRecognized(const QString& text, float confidence);
+    void toggleListening();
+    bool isListening() const { return listening_; }
 
     // One 100 ms tick: the listening hot key, the listening timeout, then every held key watch.
-    void timKeyWatch_Timer();
+    void tick();
 
     // Runs every command of `kind` whose Watch equals `caption`, in list order (tray menu clicks).
     void RunMenuCommands(const QString& kind, const QString& caption);
 
-    // Called after every change to settings or commands made through the options window.
-    std::function<void()> onEdited;
-    void NotifyEdited() {
-        if (onEdited)
-            onEdited();
-    }
+    // Edits from the options window. Each changes the model and then does all that follows from it
+    // (tray menus, the recogniser's phrases, a save soon), so that no caller can leave a step out.
+    // A setting counts as edited only when its value changes.
+    void setListenCommand(const QString& phrases); // hands the phrases over, changed or not
+    void setListenTime(qint32 seconds);
+    // A listening time of 0, as a new settings file has it, becomes the default.
+    void useDefaultListenTime();
+    void setResponse(const QString& text);
+    void setResponseListen(bool on);
+    void setResponseCommand(bool on);
+    void setStartupText(const QString& text);
+    // Stores the device name and applies it to the speech engine.
+    void setDevice(const QString& name);
+    void addCommand(const KeyCommand& command);
+    // The command in `slot` takes the values of `command` and keeps its place in the settings file.
+    // False when there is no such slot.
+    bool changeCommand(int slot, const KeyCommand& command);
+    bool removeCommand(int slot);
+    // Rebuilds what follows the command list: the tray menus, then the recogniser's phrases.
+    void refreshCommands();
 
     SpeechEngine& speech() { return *speech_; }
     // The speech object is going away: from now on nothing is heard or said.
     void ReleaseSpeech();
 
 private:
+    template <typename T> void Edit(T& setting, const T& value);
+    void UpdateDevice();
     void ListeningTimeoutStep();
 
     struct ParsedWatch {
@@ -105,5 +113,5 @@ private:
     SpeechEngine* speech_;
     keys::Keyboard& keyboard_;
     ProgramStarter& programs_;
-    QString listeningCaption_ = StopListeningCaption;
+    bool listening_ = true;
 };

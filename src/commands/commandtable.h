@@ -87,6 +87,11 @@ private:
 };
 
 struct AgentSettings {
+    // The listening time that replaces 0 when the options are filled at start-up.
+    static constexpr qint32 DefaultListenTime = 5;
+    // The DeviceName that stands for the speech engine's default input device.
+    static inline const QString DefaultDevice = QStringLiteral("(default)");
+
     QString StartupText;
     QString DeviceName;
     QString ListenCommand;

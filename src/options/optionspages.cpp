@@ -31,7 +31,6 @@ namespace {
 const QString AddCaption = QStringLiteral("Add Command");
 const QString EditCaption = QStringLiteral("Edit Command");
 const QString NoDevice = QStringLiteral("(none)");
-const QString DefaultDevice = QStringLiteral("(default)");
 
 // The settings store keeps texts of any length, so the boxes must not cut them.
 constexpr int kUnlimitedText = std::numeric_limits<int>::max();
@@ -75,8 +74,7 @@ QString Indexed(const char* name, int index) {
 
 } // namespace
 
-OptionsPages::OptionsPages(Agent& agent, std::function<void()> updateMenus, QWidget* parent)
-    : QWidget(parent), agent_(agent), updateMenus_(std::move(updateMenus)) {
+OptionsPages::OptionsPages(Agent& agent, QWidget* parent) : QWidget(parent), agent_(agent) {
     dialogFont_ = ChooseDialogFont();
     setFont(dialogFont_);
     const Twips tw(this);
@@ -156,8 +154,8 @@ void OptionsPages::BuildVoicePage() {
         MakeTextBox(page, QStringLiteral("txtListenCom"), QStringLiteral("Vorlix"), tw.rect(1800, 960, 4695, 285));
     Label2[2] =
         MakeLabel(page, Indexed("Label2", 2), QStringLiteral("Listen Timeout :"), tw.rect(240, 1320, 1455, 255), right);
-    txtListenTime =
-        MakeTextBox(page, QStringLiteral("txtListenTime"), QStringLiteral("5"), tw.rect(1800, 1320, 495, 285));
+    txtListenTime = MakeTextBox(page, QStringLiteral("txtListenTime"),
+                                QString::number(AgentSettings::DefaultListenTime), tw.rect(1800, 1320, 495, 285));
     Label3 = MakeLabel(page, QStringLiteral("Label3"), QStringLiteral("secs."), tw.rect(2400, 1320, 495, 255));
     divider(2, 1560);
     Label2[3] =
@@ -326,7 +324,7 @@ void OptionsPages::InitOptions() {
     cmbInputDev->clear();
     const QStringList devices = agent_.speech().GetDeviceList();
     if (!devices.isEmpty()) {
-        cmbInputDev->addItem(DefaultDevice);
+        cmbInputDev->addItem(AgentSettings::DefaultDevice);
         cmbInputDev->addItems(devices);
         cmbInputDev->setEnabled(true);
     } else {
@@ -345,7 +343,7 @@ void OptionsPages::InitOptions() {
     }
 
     txtListenCom->setText(agent_.settings.ListenCommand);
-    if (agent_.settings.ListenTime == 0) Store(agent_.settings.ListenTime, qint32(5));
+    agent_.useDefaultListenTime();
     txtListenTime->setText(QString::number(agent_.settings.ListenTime));
     txtResponse->setText(agent_.settings.Response);
     txtStartup->setText(agent_.settings.StartupText);
@@ -368,55 +366,41 @@ void OptionsPages::tabOptions_Click() {
         picVoice->show();
 }
 
-template <typename T> void OptionsPages::Store(T& setting, const T& value) {
-    if (setting == value) return;
-    setting = value;
-    agent_.NotifyEdited();
-}
-
 void OptionsPages::chkResponse_Click(int Index) {
     if (Index == 0)
-        Store(agent_.settings.ResponseListen, chkResponse[0]->isChecked());
+        agent_.setResponseListen(chkResponse[0]->isChecked());
     else if (Index == 1)
-        Store(agent_.settings.ResponseCommand, chkResponse[1]->isChecked());
+        agent_.setResponseCommand(chkResponse[1]->isChecked());
 }
 
 void OptionsPages::cmbInputDev_Click() {
     if (cmbInputDev->currentIndex() < 0) return;
     const QString entry = cmbInputDev->currentText();
-    Store(agent_.settings.DeviceName, entry == NoDevice ? QString() : entry);
-    UpdateDevice();
-}
-
-void OptionsPages::UpdateDevice() {
-    const QString& device = agent_.settings.DeviceName;
-    if (device == DefaultDevice) {
-        agent_.speech().SetDevice(QString());
-        agent_.UpdateVoice();
-    } else if (!device.isEmpty()) {
-        agent_.speech().SetDevice(device);
-        agent_.UpdateVoice();
-    }
+    agent_.setDevice(entry == NoDevice ? QString() : entry);
 }
 
 void OptionsPages::txtListenCom_LostFocus() {
-    Store(agent_.settings.ListenCommand, TrimBlanks(txtListenCom->text()));
-    agent_.UpdateVoice();
+    agent_.setListenCommand(TrimBlanks(txtListenCom->text()));
 }
 
 void OptionsPages::txtListenTime_LostFocus() {
-    Store(agent_.settings.ListenTime, ReadListenTime(txtListenTime->text()));
+    agent_.setListenTime(ReadListenTime(txtListenTime->text()));
 }
 
 void OptionsPages::txtResponse_LostFocus() {
-    Store(agent_.settings.Response, TrimBlanks(txtResponse->text()));
+    agent_.setResponse(TrimBlanks(txtResponse->text()));
 }
 
 void OptionsPages::txtStartup_LostFocus() {
-    Store(agent_.settings.StartupText, TrimBlanks(txtStartup->text()));
+    agent_.setStartupText(TrimBlanks(txtStartup->text()));
 }
 
 void OptionsPages::RefreshCommandEditor() {
+    ClearEditor();
+    agent_.refreshCommands();
+}
+
+void OptionsPages::ClearEditor() {
     QStringList names;
     names.reserve(agent_.commands.count());
     for (const KeyCommand& command : std::as_const(agent_.commands))
@@ -433,9 +417,6 @@ void OptionsPages::RefreshCommandEditor() {
     if (cmbKeyCom->count() > 0) cmbKeyCom->setCurrentIndex(0);
     fraEditCommand->setTitle(AddCaption);
     editSlot_ = 0;
-
-    if (updateMenus_) updateMenus_();
-    agent_.UpdateVoice();
 }
 
 int OptionsPages::SelectedEntry() const {
@@ -469,12 +450,14 @@ void OptionsPages::cmdKNewCom_Click() {
     txtKeyName->setFocus();
 }
 
-void OptionsPages::FillCommand(KeyCommand& command) const {
+KeyCommand OptionsPages::EditedCommand() const {
+    KeyCommand command;
     command.Name = TrimBlanks(txtKeyName->text());
     command.Watch = TrimBlanks(txtKeyWatch->text());
     command.Type = TrimBlanks(cmbKeyCom->currentText());
     command.Value = TrimBlanks(txtKeyCom->text());
     command.ActionType = TrimBlanks(cmbKeyType->currentText());
+    return command;
 }
 
 void OptionsPages::cmdKeySave_Click() {
@@ -491,23 +474,15 @@ void OptionsPages::cmdKeySave_Click() {
                 return;
             }
         }
-        KeyCommand command;
-        FillCommand(command);
-        agent_.commands.append(command);
+        agent_.addCommand(EditedCommand());
     } else {
-        if (editSlot_ < 1 || editSlot_ > agent_.commands.count()) return;
-        FillCommand(agent_.commands[editSlot_]);
-        fraEditCommand->setTitle(AddCaption);
+        if (!agent_.changeCommand(editSlot_, EditedCommand())) return;
     }
-    RefreshCommandEditor();
-    agent_.NotifyEdited();
+    ClearEditor();
 }
 
 void OptionsPages::cmdKeyDelCom_Click() {
-    if (editSlot_ < 1 || editSlot_ > agent_.commands.count()) return;
-    agent_.commands.remove(editSlot_);
-    RefreshCommandEditor();
-    agent_.NotifyEdited();
+    if (agent_.removeCommand(editSlot_)) ClearEditor();
 }
 
 void OptionsPages::ShowInfo(const QString& text) {

@@ -20,15 +20,14 @@ class TabStrip;
 class ucLine;
 
 // The client area of the options window frmSystem: the tab strip and its three pages, Voice Setup,
-// Commands (the command editor) and About. Every edit goes straight into the agent's settings or
-// command list, takes effect at once, and is reported through Agent::NotifyEdited so it is saved.
+// Commands (the command editor) and About. Every edit goes through the agent's edit methods, which
+// change its settings or command list and carry the change everywhere it matters at once.
 // Controls are public so that the window and the tests can reach them by their given names.
 class OptionsPages : public QWidget {
     Q_OBJECT
 
 public:
-    // `updateMenus` rebuilds the tray menus; the editor runs it after every change to the commands.
-    OptionsPages(Agent& agent, std::function<void()> updateMenus, QWidget* parent = nullptr);
+    explicit OptionsPages(Agent& agent, QWidget* parent = nullptr);
 
     // Fills every page from the settings and the speech engine's device list; once, before listening starts.
     void InitOptions();
@@ -39,7 +38,6 @@ public:
 
     // Voice Setup page.
     void cmbInputDev_Click();
-    void UpdateDevice();
     void chkResponse_Click(int Index);
     void txtListenCom_LostFocus();
     void txtListenTime_LostFocus();
@@ -108,11 +106,11 @@ private:
     void BuildAboutPage();
     void ShowInfo(const QString& text);
     int SelectedEntry() const;
-    void FillCommand(KeyCommand& command) const;
-    template <typename T> void Store(T& setting, const T& value);
+    KeyCommand EditedCommand() const;
+    // Refills the command list and clears the editor into Add mode.
+    void ClearEditor();
 
     Agent& agent_;
-    std::function<void()> updateMenus_;
     MessageSink messageSink_;
     int editSlot_ = 0;
     QFont dialogFont_;

@@ -113,6 +113,11 @@ private slots:
         QVERIFY(!form->isVisible());
         QCOMPARE(form->agent().settings.ListenTime, 5);
         QCOMPARE(form->pages()->lblSettingsFile->toolTip(), dir->filePath("settings.zqf"));
+
+        // Switched on, nothing to wait for: the voice commands are live.
+        form->listeningAction()->trigger();
+        QCOMPARE(form->listeningAction()->text(), QStringLiteral("Stop &Listening"));
+        QCOMPARE(tray.last(), QStringLiteral("modify 2 Vorlix (file: 0)"));
     }
 
     void voiceCommandsStartListening() {
@@ -233,8 +238,7 @@ private slots:
     void editsReachTheFileWithinASecond() {
         auto form = MakeForm();
         form->Form_Load();
-        form->agent().commands.append({"quick", "Key Watch", "[ctrl]q", "Send Key(s)", "q"});
-        form->agent().NotifyEdited();
+        form->agent().addCommand({"quick", "Key Watch", "[ctrl]q", "Send Key(s)", "q"});
         QTRY_COMPARE_WITH_TIMEOUT(FileCommands(), 1, 1000);
     }
 

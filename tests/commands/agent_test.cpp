@@ -25,7 +25,7 @@ protected:
     }
     void Ticks(int n) {
         for (int i = 0; i < n; ++i)
-            agent.timKeyWatch_Timer();
+            agent.tick();
     }
 };
 
@@ -57,13 +57,12 @@ TEST_F(AgentTest, UpdateVoiceHandsOverThePhrasesOfTheCurrentMode) {
 
     agent.UpdateVoice();
     EXPECT_EQ(speech.words, (QStringList{"open mail", "close"}));
-    EXPECT_EQ(host.image, TrayImage::Live);
-    EXPECT_EQ(host.tip, "Vorlix");
+    EXPECT_EQ(host.phrases, Phrases::VoiceCommands);
 
     agent.settings.ListenCommand = "computer,hey you";
     agent.UpdateVoice();
     EXPECT_EQ(speech.words, (QStringList{"computer", "hey you"}));
-    EXPECT_EQ(host.image, TrayImage::Waiting);
+    EXPECT_EQ(host.phrases, Phrases::ListenPhrases);
 
     // Blanks only still count as a listen phrase here.
     agent.settings.ListenCommand = "   ";
@@ -74,9 +73,10 @@ TEST_F(AgentTest, UpdateVoiceHandsOverThePhrasesOfTheCurrentMode) {
     agent.settings.ListenCommand.clear();
     agent.commands.reset();
     speech.calls.clear();
+    host.calls.clear();
     agent.UpdateVoice();
     EXPECT_TRUE(speech.calls.isEmpty());
-    EXPECT_EQ(host.image, TrayImage::Live);
+    EXPECT_EQ(host.calls, QStringList{"phrases commands"});
 }
 
 TEST_F(AgentTest, TheRoadOfOneVoiceCommand) {
@@ -90,22 +90,22 @@ TEST_F(AgentTest, TheRoadOfOneVoiceCommand) {
     EXPECT_EQ(speech.words, QStringList{"computer"});
 
     // Only high confidence acts.
-    agent.ZQSpeech_Recognized("computer", 0.0f);
-    EXPECT_EQ(agent.ListenMode, 0);
+    agent.onRecognized("computer", 0.0f);
+    EXPECT_EQ(agent.mode, ListenMode::WindowClosed);
 
-    agent.ZQSpeech_Recognized("Computer", 1.0f);
-    EXPECT_EQ(agent.ListenMode, 1);
+    agent.onRecognized("Computer", 1.0f);
+    EXPECT_EQ(agent.mode, ListenMode::WindowOpen);
     EXPECT_EQ(speech.words, QStringList{"open mail"});
-    EXPECT_EQ(host.image, TrayImage::Live);
+    EXPECT_EQ(host.phrases, Phrases::VoiceCommands);
     EXPECT_EQ(speech.spoken, QStringList{"Command Understood"});
 
     Ticks(3);
-    EXPECT_EQ(agent.ListenTicks, 3);
-    agent.ZQSpeech_Recognized("open mail", 1.0f);
+    EXPECT_EQ(agent.windowTicks, 3);
+    agent.onRecognized("open mail", 1.0f);
     EXPECT_TRUE(host.calls.contains("message mail opened"));
-    EXPECT_EQ(agent.ListenMode, 0);
+    EXPECT_EQ(agent.mode, ListenMode::WindowClosed);
     EXPECT_EQ(speech.words, QStringList{"computer"});
-    EXPECT_EQ(host.image, TrayImage::Waiting);
+    EXPECT_EQ(host.phrases, Phrases::ListenPhrases);
     EXPECT_EQ(speech.spoken.size(), 2);
 }
 
@@ -113,11 +113,11 @@ TEST_F(AgentTest, ListenPhrasesSplitAtBareCommas) {
     agent.settings.ListenCommand = "alpha, beta";
     agent.settings.Response = "yes";
     agent.settings.ResponseListen = true;
-    agent.ZQSpeech_Recognized("beta", 1.0f);
-    EXPECT_EQ(agent.ListenMode, 0) << "the second piece keeps its leading blank";
+    agent.onRecognized("beta", 1.0f);
+    EXPECT_EQ(agent.mode, ListenMode::WindowClosed) << "the second piece keeps its leading blank";
     EXPECT_EQ(speech.spoken, QStringList{"yes"}) << "the answer is given all the same";
-    agent.ZQSpeech_Recognized(" beta", 1.0f);
-    EXPECT_EQ(agent.ListenMode, 1);
+    agent.onRecognized(" beta", 1.0f);
+    EXPECT_EQ(agent.mode, ListenMode::WindowOpen);
 }
 
 TEST_F(AgentTest, DuplicatePhrasesRunEveryMatchInListOrder) {
@@ -125,8 +125,8 @@ TEST_F(AgentTest, DuplicatePhrasesRunEveryMatchInListOrder) {
     Add("Voice Command", "Open Mail", "Show Message", "first");
     Add("Voice Command", "open mail", "Show Message", "second");
     Add("VOICE COMMAND", "open mail", "Show Message", "third");
-    agent.ListenMode = 1;
-    agent.ZQSpeech_Recognized("OPEN MAIL", 1.0f);
+    agent.mode = ListenMode::WindowOpen;
+    agent.onRecognized("OPEN MAIL", 1.0f);
     QStringList messages = host.calls.filter("message");
     EXPECT_EQ(messages, (QStringList{"message first", "message second", "message third"}));
     EXPECT_EQ(speech.calls.filter("SetWords").size(), 3) << "the window closes after each";
@@ -134,31 +134,31 @@ TEST_F(AgentTest, DuplicatePhrasesRunEveryMatchInListOrder) {
 
 TEST_F(AgentTest, WithoutAListenPhraseCommandsAreAlwaysLive) {
     Add("Voice Command", "go", "Say Message", "going");
-    agent.ListenMode = 1;
-    agent.ZQSpeech_Recognized("go", 1.0f);
-    agent.ZQSpeech_Recognized("go", 1.0f);
+    agent.mode = ListenMode::WindowOpen;
+    agent.onRecognized("go", 1.0f);
+    agent.onRecognized("go", 1.0f);
     EXPECT_EQ(speech.spoken, (QStringList{"going", "going"}));
-    EXPECT_EQ(agent.ListenMode, 1) << "left as it is";
+    EXPECT_EQ(agent.mode, ListenMode::WindowOpen) << "left as it is";
     Ticks(10);
-    EXPECT_EQ(agent.ListenTicks, 0) << "no window to count down";
+    EXPECT_EQ(agent.windowTicks, 0) << "no window to count down";
 }
 
 TEST_F(AgentTest, TheListeningWindowClosesOnTheTickThatCompletesListenTime) {
     agent.settings.ListenCommand = "computer";
     agent.settings.ListenTime = 5;
-    agent.ZQSpeech_Recognized("computer", 1.0f);
+    agent.onRecognized("computer", 1.0f);
     Ticks(49);
-    EXPECT_EQ(agent.ListenMode, 1);
+    EXPECT_EQ(agent.mode, ListenMode::WindowOpen);
     Ticks(1);
-    EXPECT_EQ(agent.ListenMode, 0);
-    EXPECT_EQ(host.image, TrayImage::Waiting);
+    EXPECT_EQ(agent.mode, ListenMode::WindowClosed);
+    EXPECT_EQ(host.phrases, Phrases::ListenPhrases);
 
     for (qint32 endless : {0, -3}) {
         agent.settings.ListenTime = endless;
-        agent.ZQSpeech_Recognized("computer", 1.0f);
+        agent.onRecognized("computer", 1.0f);
         Ticks(300);
-        EXPECT_EQ(agent.ListenMode, 1) << endless;
-        agent.ListenMode = 0;
+        EXPECT_EQ(agent.mode, ListenMode::WindowOpen) << endless;
+        agent.mode = ListenMode::WindowClosed;
     }
 }
 
@@ -166,31 +166,29 @@ TEST_F(AgentTest, HugeListenTimesNeverOverflow) {
     agent.settings.ListenCommand = "computer";
     for (qint32 huge : {std::numeric_limits<qint32>::max(), 214748365}) {
         agent.settings.ListenTime = huge;
-        agent.ZQSpeech_Recognized("computer", 1.0f);
+        agent.onRecognized("computer", 1.0f);
         Ticks(1);
-        EXPECT_EQ(agent.ListenMode, 1) << huge;
+        EXPECT_EQ(agent.mode, ListenMode::WindowOpen) << huge;
         // Skip ahead to just before the window's end: it still closes on time.
-        agent.ListenTicks = qint64(huge) * 10 - 1;
+        agent.windowTicks = qint64(huge) * 10 - 1;
         Ticks(1);
-        EXPECT_EQ(agent.ListenMode, 0) << huge;
+        EXPECT_EQ(agent.mode, ListenMode::WindowClosed) << huge;
     }
 }
 
-TEST_F(AgentTest, TheListeningSwitchFollowsItsCaption) {
+TEST_F(AgentTest, TheListeningSwitch) {
     agent.settings.ListenCommand = "computer";
     agent.UpdateVoice();
-    agent.mnuListening_Click();
+    host.calls.clear();
+    agent.toggleListening();
     EXPECT_FALSE(agent.isListening());
-    EXPECT_EQ(agent.listeningCaption(), "Start &Listening");
-    EXPECT_EQ(host.image, TrayImage::NotListening);
-    EXPECT_EQ(host.tip, "Not Listening");
+    EXPECT_EQ(host.calls, QStringList{"listening off"});
     EXPECT_FALSE(speech.active);
 
-    agent.mnuListening_Click();
-    EXPECT_EQ(agent.listeningCaption(), "Stop &Listening");
+    agent.toggleListening();
+    EXPECT_TRUE(agent.isListening());
     EXPECT_TRUE(speech.active);
-    EXPECT_EQ(host.image, TrayImage::Waiting);
-    EXPECT_TRUE(host.calls.contains("caption Start &Listening"));
+    EXPECT_EQ(host.calls, (QStringList{"listening off", "listening on", "phrases listen"}));
 }
 
 TEST_F(AgentTest, MenuClicksRunEveryCommandWithThatCaption) {
@@ -225,7 +223,7 @@ TEST_F(AgentTest, EachTickAnswersTheHotKeyTheTimeoutAndEveryHeldWatch) {
     keyboard.events.clear();
     keyboard.hold({0x11, 0x4C});
     Ticks(3);
-    EXPECT_EQ(host.calls.filter("caption").size(), 3) << "held across three ticks, the switch turns three times";
+    EXPECT_EQ(host.calls.filter("listening").size(), 3) << "held across three ticks, the switch turns three times";
     EXPECT_FALSE(agent.isListening());
     EXPECT_EQ(speech.spoken.size(), 3) << "a watch on [ctrl]l fires in the same ticks";
 }
@@ -235,11 +233,11 @@ TEST_F(AgentTest, TheTickClosesTheWindowBeforeItPollsTheWatches) {
     agent.settings.ListenTime = 1;
     Add("Key Watch", "[f5]", "Say Message", "");
     Add("Voice Command", "go", "Say Message", "");
-    agent.ZQSpeech_Recognized("computer", 1.0f);
+    agent.onRecognized("computer", 1.0f);
     keyboard.hold({0x74});
     speech.calls.clear();
     Ticks(10);
-    EXPECT_EQ(agent.ListenMode, 0);
+    EXPECT_EQ(agent.mode, ListenMode::WindowClosed);
     EXPECT_EQ(speech.calls.filter("SetWords"), QStringList{"SetWords computer"});
     EXPECT_EQ(speech.spoken.size(), 10);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commands/agent.h"
+#include "commands/programstarter.h"
 #include "keys/fakekeyboard.h"
 #include "speech/speechengine.h"
 
@@ -9,20 +10,23 @@
 #include <utility>
 #include <vector>
 
-// Records what the agent asks of its host, one line per call.
+// Records what the agent tells its host, one line per call; edits are only counted.
 class RecordingHost : public AgentHost {
 public:
     QStringList calls;
-    TrayImage image = TrayImage::NotListening;
-    QString tip;
-    int trayUpdates = 0;
-    void ModifyTrayIcon(TrayImage i, const QString& t) override {
-        image = i;
-        tip = t;
-        ++trayUpdates;
-        calls << QStringLiteral("tray %1 %2").arg(int(i)).arg(t);
+    Phrases phrases = Phrases::VoiceCommands; // the last handed over
+    int phraseUpdates = 0;
+    int edits = 0;
+    void PhrasesChanged(Phrases p) override {
+        phrases = p;
+        ++phraseUpdates;
+        calls << (p == Phrases::ListenPhrases ? QStringLiteral("phrases listen") : QStringLiteral("phrases commands"));
     }
-    void SetListeningCaption(const QString& caption) override { calls << QStringLiteral("caption ") + caption; }
+    void ListeningChanged(bool on) override {
+        calls << (on ? QStringLiteral("listening on") : QStringLiteral("listening off"));
+    }
+    void CommandsChanged() override { calls << QStringLiteral("menus"); }
+    void Edited() override { ++edits; }
     void ShowMessage(const QString& text) override { calls << QStringLiteral("message ") + text; }
     void Notify(const QString& title, const QString& text) override { calls << QStringLiteral("notify ") + text; }
 };
@@ -84,16 +88,11 @@ public:
     }
 };
 
-// An agent wired to the recording fakes; counts the edits it is told of.
+// An agent wired to the recording fakes.
 struct FakeAgent {
     RecordingHost host;
     RecordingSpeech speech;
     keys::testing::FakeKeyboard keyboard;
     RecordingPrograms programs;
     Agent agent{host, speech, keyboard, programs};
-    int edits = 0;
-
-    FakeAgent() {
-        agent.onEdited = [this] { ++edits; };
-    }
 };
