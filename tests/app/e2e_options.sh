@@ -64,7 +64,7 @@ hold_keys() { # what
     ! grep -qx o "$work/probe.txt" || fail "$1: Ctrl alone fired the command"
     xdotool keydown ctrl y; sleep 0.35; xdotool keyup y ctrl; sleep 0.3
     kill "${pids[-1]}"
-    typed=$(grep -vx -e ready -e Control_L -e y "$work/probe.txt" | tr '\n' ' ')
+    typed=$(grep -vx -e ready -e Control_L -e y "$work/probe.txt" | tr '\n' ' ' || true)
     case "$typed" in
     "o k Shift_L exclam o k Shift_L exclam"*) echo "$1: holding Ctrl+Y typed $typed" ;;
     *) fail "$1: expected 'o k Shift_L exclam' at every tick while Ctrl+Y was held, got '$typed'" ;;
