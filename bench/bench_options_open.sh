@@ -3,7 +3,7 @@
 # Each run starts a fresh agent, so every figure is a first opening.
 #   bench_options_open.sh PATH/TO/vorlix [RUNS]     (run under tests/support/with-desktop.sh)
 set -euo pipefail
-source "$(dirname "$0")/../tests/support/tray.sh"
+source "$(dirname "$0")/../tests/support/e2e.sh"
 agent_bin=$1
 runs=${2:-7}
 [ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }

@@ -7,7 +7,7 @@
 #   bench_scale.sh PATH/TO/vorlix [IDLE_SECONDS]     (run under tests/support/with-desktop.sh)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../tests/support/tray.sh"
+source "$here/../tests/support/e2e.sh"
 agent_bin=$1
 idle_seconds=${2:-20}
 [ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }

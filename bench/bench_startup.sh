@@ -2,7 +2,7 @@
 # Process start to tray icon shown, for the real agent under a tray host (target: under 300 ms).
 #   bench_startup.sh PATH/TO/vorlix [RUNS]     (run under tests/support/with-desktop.sh)
 set -euo pipefail
-source "$(dirname "$0")/../tests/support/tray.sh"
+source "$(dirname "$0")/../tests/support/e2e.sh"
 agent_bin=$1
 runs=${2:-7}
 [ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }

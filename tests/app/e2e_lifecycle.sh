@@ -5,18 +5,10 @@
 # killed agent leaves nothing that stops the next start.
 #   e2e_lifecycle.sh PATH/TO/vorlix
 set -euo pipefail
-source "$(dirname "$0")/../support/tray.sh"
-agent_bin=$1
-[ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under tests/support/with-desktop.sh"; exit 77; }
-
-work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX)
-pids=()
-trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
-cp "$agent_bin" "$work/vorlix"
+source "$(dirname "$0")/../support/e2e.sh"
+e2e_setup "$1" display
 start_trayer
-pids+=($tray_host)
 
-fail() { echo "FAIL: $*"; cat "$work"/*.log 2>/dev/null || true; exit 1; }
 # A visible window of that title larger than a tray icon (which is also called "Vorlix").
 visible() {
     local w
@@ -27,25 +19,15 @@ visible() {
     return 1
 }
 wait_visible() { for _ in $(seq 100); do visible "$1" && return 0; sleep 0.1; done; return 1; }
-start_agent() { # log name
-    "$work/vorlix" >"$work/$1.log" 2>&1 &
-    agent=$!
-    pids+=($agent)
-}
 # The agent must end by itself, with status 0, without a crash or a save against a busy file.
-expect_clean_end() { # what, pid, log name
-    for _ in $(seq 100); do kill -0 "$2" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$2" 2>/dev/null && fail "$1: the agent did not end"
-    local status=0
-    wait "$2" || status=$?
-    [ "$status" = 0 ] || fail "$1: the agent ended with status $status"
-    ! grep -Eq 'locked|AddressSanitizer|runtime error|Segmentation' "$work/$3.log" || fail "$1: see $3.log"
+expect_clean_end() { # what, log name
+    expect_end "$1"
+    ! grep -Eq 'locked|AddressSanitizer|runtime error|Segmentation' "$work/$2.log" || fail "$1: see $2.log"
     [ -z "$(tray_icon_geometry)" ] || fail "$1: the tray icon is still there"
     [ "$(sqlite3 "$work/settings.zqf" 'PRAGMA integrity_check')" = ok ] || fail "$1: the file is damaged"
 }
 commands_file() { # extra SQL for the Settings row
-    rm -f "$work"/settings.zqf*
-    sqlite3 "$work/settings.zqf" "
+    settings_file "
 CREATE TABLE Settings (\"Index\" INTEGER PRIMARY KEY AUTOINCREMENT, StartupText TEXT, DeviceName TEXT,
     ListenCommand TEXT, ListenTime INTEGER, Response TEXT, ResponseListen BOOLEAN, ResponseCommand BOOLEAN);
 INSERT INTO Settings (StartupText, ListenTime) VALUES ('', $1);
@@ -63,7 +45,7 @@ for case in "letters SIGTERM" "damaged SIGINT"; do
     start_agent "$kind"
     wait_visible '^Vorlix$' || fail "$kind: no start-up message box"
     kill -s "$signal" "$agent"
-    expect_clean_end "$kind + $signal" "$agent" "$kind"
+    expect_clean_end "$kind + $signal" "$kind"
     if [ "$kind" = letters ]; then
         kept_command "$kind"
     else
@@ -76,9 +58,7 @@ done
 commands_file 5
 for case in "box SIGHUP" "menu SIGTERM"; do
     read -r kind signal <<<"$case"
-    start_agent "$kind"
-    wait_tray_icon || fail "$kind: no tray icon"
-    sleep 1
+    start_agent_in_tray "$kind"
     if [ "$kind" = box ]; then
         tray_menu c Return
         wait_visible '^Vorlix$' || fail "box: the command's message box did not open"
@@ -87,7 +67,7 @@ for case in "box SIGHUP" "menu SIGTERM"; do
         sleep 0.5
     fi
     kill -s "$signal" "$agent"
-    expect_clean_end "$kind + $signal" "$agent" "$kind"
+    expect_clean_end "$kind + $signal" "$kind"
     kept_command "$kind"
     echo "$kind open + $signal: ended in order"
 done
@@ -108,5 +88,5 @@ sleep 2
 kill -0 "$agent" 2>/dev/null || fail "after kill -9 of the first agent, a new start did not run"
 timeout 20 "$work/vorlix" >"$work/fourth.log" 2>&1 || fail "the fourth start did not hand over to the third"
 kill -TERM "$agent"
-expect_clean_end "third" "$agent" third
+expect_clean_end third third
 echo "PASS: ends in order while boxes or the menu wait; one agent per settings file"

@@ -5,18 +5,9 @@
 # runs the command and closes the window, and silence closes it after ListenTime seconds.
 #   e2e_voice.sh PATH/TO/vorlix
 set -euo pipefail
-source "$(dirname "$0")/../support/tray.sh"
-agent_bin=$1
-[ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under tests/support/with-desktop.sh"; exit 77; }
-[ -n "${VORLIX_TEST_SPEAKER:-}" ] || { echo "no virtual microphone: run under tests/support/with-desktop.sh"; exit 77; }
-
-work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX)
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
-cp "$agent_bin" "$work/vorlix"
-fail() { echo "FAIL: $*"; cat "$work/agent.log"; exit 1; }
-
-sqlite3 "$work/settings.zqf" "
+source "$(dirname "$0")/../support/e2e.sh"
+e2e_setup "$1" display audio
+settings_file "
 CREATE TABLE Settings (StartupText TEXT, DeviceName TEXT, ListenCommand TEXT, ListenTime INTEGER, Response TEXT,
     ResponseListen BOOLEAN, ResponseCommand BOOLEAN);
 INSERT INTO Settings VALUES ('Hello', '(default)', 'computer', 8, 'Command Understood', 1, 1);
@@ -29,10 +20,7 @@ done
 say() { paplay --device="$VORLIX_TEST_SPEAKER" "$work/${1// /-}.wav"; }
 
 start_trayer
-pids+=($tray_host)
-"$work/vorlix" >"$work/agent.log" 2>&1 &
-agent=$!
-pids+=($agent)
+start_agent
 wait_tray_icon || fail "the tray icon never appeared"
 read -r left top size <<<"$(tray_icon_geometry)"
 # A point of the icon's coloured disc, left of the microphone.
@@ -87,5 +75,5 @@ echo "silence closed the window after about $closed ms (ListenTime 8 s)"
 [ $closed -gt 7000 ] || fail "the window closed too soon"
 
 kill -TERM "$agent"
-wait "$agent" || fail "the agent did not end cleanly"
+expect_end SIGTERM
 echo "PASS: the road of one voice command"

@@ -72,4 +72,4 @@ private slots:
 };
 
 QTEST_MAIN(TestUcLine)
-#include "tst_ucline.moc"
+#include "ucline_test.moc"
