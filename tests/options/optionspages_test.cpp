@@ -363,4 +363,4 @@ private slots:
 };
 
 QTEST_MAIN(TestOptionsPages)
-#include "tst_optionspages.moc"
+#include "optionspages_test.moc"

@@ -139,4 +139,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestClsSpeech)
-#include "test_clsspeech.moc"
+#include "clsspeech_test.moc"

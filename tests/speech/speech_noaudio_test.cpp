@@ -21,4 +21,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSpeechNoAudio)
-#include "test_speech_noaudio.moc"
+#include "speech_noaudio_test.moc"
