@@ -358,7 +358,8 @@ TEST_F(StoreTest, ASaveFailingMidwayLeavesTheFileAsItWas) {
     };
     AgentSettings settings;
     SettingsStore store = MakeStore();
-    store.SaveSettings(settings, version(0));
+    CommandList first = version(0);
+    store.SaveSettings(settings, first);
     Sql("CREATE TRIGGER fullu BEFORE UPDATE ON KeyCommands WHEN new.Name = 'v1 #299' BEGIN SELECT RAISE(ABORT, "
         "'full'); END; CREATE TRIGGER fulli BEFORE INSERT ON KeyCommands WHEN new.Name = 'v1 #299' BEGIN SELECT "
         "RAISE(ABORT, 'full'); END;");
