@@ -24,8 +24,7 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
     constexpr int kCommands = 10000;
@@ -44,7 +43,9 @@ int main(int argc, char** argv) {
     services.programs = &programs;
     services.createSpeech = [] { return std::make_unique<RecordingSpeech>(); };
     services.tray = std::make_unique<SilentTray>();
-    services.messageBox = [](QMessageBox::Icon, const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
+    services.messageBox = [](QMessageBox::Icon, const QString& text) {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    };
     frmSystem form(std::move(services));
 
     QElapsedTimer timer;
@@ -58,8 +59,7 @@ int main(int argc, char** argv) {
         for (int run = 0; run < 15; ++run) {
             timer.restart();
             form.pages()->RefreshCommandEditor();
-            if (shown)
-                QApplication::processEvents();
+            if (shown) QApplication::processEvents();
             runs.push_back(timer.nsecsElapsed() / 1e6);
         }
         std::sort(runs.begin(), runs.end());

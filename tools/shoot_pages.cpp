@@ -1,8 +1,8 @@
 // Shows the options window with sample commands and saves a picture of each page:
 //   tests/support/with-desktop.sh --no-audio build/tests/options/shoot_pages docs/screenshots
-#include "support/fakes.h"
 #include "options/optionspages.h"
 #include "options/tabstrip.h"
+#include "support/fakes.h"
 
 #include <QApplication>
 #include <QDir>

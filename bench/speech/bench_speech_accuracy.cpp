@@ -26,19 +26,15 @@ struct Rates {
 };
 
 // heldOut: 0 calibration voices only, 1 held-out voices only, -1 all.
-template <typename Accept>
-Rates rate(const std::vector<Outcome>& outcomes, int heldOut, Accept accept) {
+template <typename Accept> Rates rate(const std::vector<Outcome>& outcomes, int heldOut, Accept accept) {
     Rates r;
     for (const Outcome& o : outcomes) {
-        if (heldOut >= 0 && o.utterance->voice.heldOut != bool(heldOut))
-            continue;
-        if (o.utterance->kind == "sound-alike")
-            continue;
+        if (heldOut >= 0 && o.utterance->voice.heldOut != bool(heldOut)) continue;
+        if (o.utterance->kind == "sound-alike") continue;
         const int expected = o.utterance->expected;
         bool right = false, wrong = false;
         for (const Recognizer::Result& res : o.results) {
-            if (accept(res))
-                (res.phrase == expected && expected >= 0 ? right : wrong) = true;
+            if (accept(res)) (res.phrase == expected && expected >= 0 ? right : wrong) = true;
         }
         if (expected >= 0) {
             ++r.inGrammar;
@@ -54,8 +50,8 @@ Rates rate(const std::vector<Outcome>& outcomes, int heldOut, Accept accept) {
 
 void print(const char* label, const Rates& r) {
     std::printf("%-20s true accepts %3d/%3d = %5.1f%%   false accepts %3d/%3d = %4.1f%%   wrong phrase %d\n", label,
-                r.accepted, r.inGrammar, 100.0 * r.accepted / std::max(1, r.inGrammar), r.falseAccepts,
-                r.outOfGrammar, 100.0 * r.falseAccepts / std::max(1, r.outOfGrammar), r.wrongPhrase);
+                r.accepted, r.inGrammar, 100.0 * r.accepted / std::max(1, r.inGrammar), r.falseAccepts, r.outOfGrammar,
+                100.0 * r.falseAccepts / std::max(1, r.outOfGrammar), r.wrongPhrase);
 }
 
 bool isHigh(const Recognizer::Result& r) {
@@ -98,8 +94,8 @@ int main(int argc, char** argv) {
         for (const Recognizer::Result& r : o.results) {
             if (std::getenv("VORLIX_BENCH_VERBOSE"))
                 std::printf("  %-10s %-18s %-40s -> %-20s %7.1f %7.1f %7.1f %7.1f (%d frames)\n", qPrintable(u.kind),
-                            qPrintable(u.voice.name + "/" + QString::number(u.voice.wpm)), qPrintable(u.text), qPrintable(r.words), r.score,
-                            r.worstWord, r.worstFiller, r.wordScore, r.frames);
+                            qPrintable(u.voice.name + "/" + QString::number(u.voice.wpm)), qPrintable(u.text),
+                            qPrintable(r.words), r.score, r.worstWord, r.worstFiller, r.wordScore, r.frames);
         }
         outcomes.push_back(o);
     }
@@ -129,8 +125,8 @@ int main(int argc, char** argv) {
     std::printf("\nsweep of the score threshold, other high-confidence limits kept (calibration | held-out):\n");
     for (float th = -40; th <= 0; th += 2) {
         auto accept = [th](const Recognizer::Result& r) {
-            return r.score >= th && r.wordScore >= speech::HighConfidenceWords && r.worstWord >= speech::HighConfidenceWorstWord &&
-                   r.worstFiller >= speech::HighConfidenceWorstFiller;
+            return r.score >= th && r.wordScore >= speech::HighConfidenceWords &&
+                   r.worstWord >= speech::HighConfidenceWorstWord && r.worstFiller >= speech::HighConfidenceWorstFiller;
         };
         const Rates c = rate(outcomes, 0, accept), h = rate(outcomes, 1, accept);
         std::printf("  %5.0f  TA %5.1f%% FA %4.1f%% | TA %5.1f%% FA %4.1f%%\n", th, 100.0 * c.accepted / c.inGrammar,

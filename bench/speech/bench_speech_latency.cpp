@@ -41,8 +41,7 @@ void writeWav(const QString& path, const testaudio::Samples& s) {
 // Position of the last sample that is clearly speech, in milliseconds.
 double lastSpeechMs(const testaudio::Samples& s) {
     for (std::size_t i = s.size(); i-- > 0;)
-        if (std::abs(int(s[i])) > 300)
-            return i / 16.0;
+        if (std::abs(int(s[i])) > 300) return i / 16.0;
     return 0;
 }
 

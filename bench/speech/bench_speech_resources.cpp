@@ -27,8 +27,7 @@ long statusKb(const char* field) {
     QFile f("/proc/self/status");
     f.open(QIODevice::ReadOnly);
     for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(field)) return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
     return 0;
 }
 

@@ -19,10 +19,10 @@ struct Voice {
 };
 
 struct Utterance {
-    QString text;       // what is said, or the noise kind
+    QString text; // what is said, or the noise kind
     Voice voice;
-    int expected;       // position in phrases(), -1 when nothing should be accepted
-    QString kind;       // "phrase", "near miss", "sentence", "noise", "sound-alike"
+    int expected; // position in phrases(), -1 when nothing should be accepted
+    QString kind; // "phrase", "near miss", "sentence", "noise", "sound-alike"
     testaudio::Samples audio;
 };
 

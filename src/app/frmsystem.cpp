@@ -121,8 +121,7 @@ void frmSystem::Form_Load() {
     store_.report = [this](const QString& message) { Tell(QMessageBox::Warning, message); };
     store_.notice = [this](const QString& message) {
         qWarning().noquote() << message;
-        if (!unloaded_)
-            Tell(QMessageBox::Information, message);
+        if (!unloaded_) Tell(QMessageBox::Information, message);
     };
     store_.LoadSettings(agent_->settings, agent_->commands);
 
@@ -133,17 +132,14 @@ void frmSystem::Form_Load() {
     if (!ZQSpeech->StartListen(RuleName) || !ZQSpeech->HasAudioInput()) mnuListening_Click();
     loading_ = false;
     // Asked to end while the load waited in a message box: the end comes next, without a greeting.
-    if (unloadPending_)
-        return;
+    if (unloadPending_) return;
     ZQSpeech->Speak(agent_->settings.StartupText);
     timKeyWatch.start();
-    if (optionsRequested_)
-        mnuOptions_Click();
+    if (optionsRequested_) mnuOptions_Click();
 }
 
 bool frmSystem::ShowOptionsRequested() {
-    if (ExitRequested)
-        return false;
+    if (ExitRequested) return false;
     if (loading_)
         optionsRequested_ = true;
     else
@@ -159,20 +155,20 @@ void frmSystem::mnuOptions_Click() {
     pages_->tabOptions_Click();
 }
 
-void frmSystem::mnuExit_Click() { ShutDown(true); }
+void frmSystem::mnuExit_Click() {
+    ShutDown(true);
+}
 
 void frmSystem::mnuLoginStart_Click(bool on) {
     const QString error = LoginStart::Set(on, QCoreApplication::applicationFilePath());
-    if (!error.isEmpty())
-        Tell(QMessageBox::Warning, error);
+    if (!error.isEmpty()) Tell(QMessageBox::Warning, error);
     mnuLoginStart_->setChecked(LoginStart::IsOn());
 }
 
 void frmSystem::ShutDown(bool interactive) {
     if (unloaded_) {
         // Already ending, perhaps waiting in the box that reports a failed save: a termination ends that wait.
-        if (!interactive)
-            CloseWaitingWindows();
+        if (!interactive) CloseWaitingWindows();
         return;
     }
     ExitRequested = true;
@@ -200,8 +196,7 @@ void frmSystem::CloseWaitingWindows() {
     mnuSysTray_->close();
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows)
-        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
-            dialog->reject();
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible()) dialog->reject();
 }
 
 void frmSystem::Tell(QMessageBox::Icon icon, const QString& text) {
@@ -213,8 +208,7 @@ void frmSystem::Tell(QMessageBox::Icon icon, const QString& text) {
 }
 
 void frmSystem::Form_Unload(bool interactive) {
-    if (unloaded_)
-        return;
+    if (unloaded_) return;
     unloaded_ = true;
     unloadPending_ = false;
     timKeyWatch.stop();
@@ -260,25 +254,22 @@ void frmSystem::Form_QueryUnload(QCloseEvent* event) {
 
 void frmSystem::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
-        Form_Resize();
+    if (event->type() == QEvent::WindowStateChange) Form_Resize();
 }
 
 void frmSystem::Form_Resize() {
     // Minimising sends the window back to the tray.
-    if (isMinimized() && isVisible())
-        QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
+    if (isMinimized() && isVisible()) QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
 }
 
-void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries,
-                               const QString& kind, const std::function<void(int)>& onClick) {
+void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
+                               const std::function<void(int)>& onClick) {
     separator->setVisible(true);
     for (size_t i = 1; i < entries.size(); ++i)
         entries[i]->setVisible(false);
     int k = 0;
     for (const KeyCommand& command : std::as_const(agent_->commands)) {
-        if (command.ActionType != kind)
-            continue;
+        if (command.ActionType != kind) continue;
         ++k;
         if (int(entries.size()) <= k) {
             auto* entry = new QAction(submenu);
@@ -295,8 +286,8 @@ void frmSystem::RebuildSubmenu(QMenu* submenu, QAction* separator, std::vector<Q
     submenu->menuAction()->setEnabled(k != 0);
 }
 
-void frmSystem::UpdateSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries,
-                              const QString& kind, bool& stale, const std::function<void(int)>& onClick) {
+void frmSystem::UpdateSubmenu(QMenu* submenu, QAction* separator, std::vector<QAction*>& entries, const QString& kind,
+                              bool& stale, const std::function<void(int)>& onClick) {
     const CommandList& commands = agent_->commands;
     const auto count = std::count_if(commands.begin(), commands.end(),
                                      [&](const KeyCommand& command) { return command.ActionType == kind; });
@@ -313,13 +304,17 @@ void frmSystem::UpdateMenus() {
                   [this](int i) { mnuVoice_Click(i); });
 }
 
-void frmSystem::mnuCom_Click(int index) { agent_->RunMenuCommands(Kind::MenuItem, mnuCom_.at(size_t(index))->text()); }
+void frmSystem::mnuCom_Click(int index) {
+    agent_->RunMenuCommands(Kind::MenuItem, mnuCom_.at(size_t(index))->text());
+}
 
 void frmSystem::mnuVoice_Click(int index) {
     agent_->RunMenuCommands(Kind::VoiceCommand, mnuVoice_.at(size_t(index))->text());
 }
 
-void frmSystem::ModifyTrayIcon(TrayImage image, const QString& tip) { services_.tray->Modify(image, tip); }
+void frmSystem::ModifyTrayIcon(TrayImage image, const QString& tip) {
+    services_.tray->Modify(image, tip);
+}
 
 void frmSystem::PhrasesChanged(Phrases phrases) {
     ModifyTrayIcon(phrases == Phrases::ListenPhrases ? TrayImage::Waiting : TrayImage::Live, TrayTip::Running);
@@ -330,7 +325,9 @@ void frmSystem::ListeningChanged(bool listening) {
     if (!listening) ModifyTrayIcon(TrayImage::NotListening, TrayTip::NotListening);
 }
 
-void frmSystem::ShowMessage(const QString& text) { Tell(QMessageBox::Information, text); }
+void frmSystem::ShowMessage(const QString& text) {
+    Tell(QMessageBox::Information, text);
+}
 
 void frmSystem::Notify(const QString& title, const QString& text) {
     qWarning().noquote() << title + QStringLiteral(": ") + text;

@@ -26,10 +26,10 @@ inline const QString LoginStartCaption = QStringLiteral("&Start at Login");
 
 // What the main window is built from: the desktop services behind their interfaces.
 struct FormServices {
-    QString directory;                                            // where the settings file lives
-    keys::Keyboard* keyboard = nullptr;                           // never null
-    ProgramStarter* programs = nullptr;                           // never null
-    std::function<std::unique_ptr<SpeechEngine>()> createSpeech;  // called once, at load
+    QString directory;                                           // where the settings file lives
+    keys::Keyboard* keyboard = nullptr;                          // never null
+    ProgramStarter* programs = nullptr;                          // never null
+    std::function<std::unique_ptr<SpeechEngine>()> createSpeech; // called once, at load
     std::unique_ptr<TrayIcon> tray;
     // Shows a modal message box titled "Vorlix" with an OK button; replaced in tests.
     std::function<void(QMessageBox::Icon, const QString&)> messageBox;

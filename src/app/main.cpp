@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QSessionManager>
 
-
 int main(int argc, char** argv) {
     qSetMessagePattern(QStringLiteral("vorlix: %{message}"));
     QApplication app(argc, argv);
@@ -27,10 +26,8 @@ int main(int argc, char** argv) {
     SingleAgent single(SettingsStore(directory).SettingsFilePath());
     QString note;
     const SingleAgent::Claim claim = single.claim(&note);
-    if (!note.isEmpty())
-        qWarning().noquote() << note;
-    if (claim == SingleAgent::Claim::HandedOver)
-        return 0;
+    if (!note.isEmpty()) qWarning().noquote() << note;
+    if (claim == SingleAgent::Claim::HandedOver) return 0;
 
     std::string noKeyboard;
     std::unique_ptr<keys::Keyboard> keyboard = keys::openKeyboard(&noKeyboard);
@@ -45,7 +42,8 @@ int main(int argc, char** argv) {
     frmSystem form(std::move(services));
     ShutdownSignals terminationSignals;
     QObject::connect(&terminationSignals, &ShutdownSignals::requested, &form, [&form] { form.ShutDown(false); });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.ShutDown(false); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager&) { form.ShutDown(false); });
     QObject::connect(&form, &frmSystem::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     single.onShowOptions = [&form] { return form.ShowOptionsRequested(); };
     // Saved and gone from the tray: a start from now on runs by itself.

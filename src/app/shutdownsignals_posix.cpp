@@ -17,8 +17,7 @@ void OnSignal(int) {
 } // namespace
 
 ShutdownSignals::ShutdownSignals(QObject* parent) : QObject(parent) {
-    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char buffer[16];

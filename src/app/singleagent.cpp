@@ -22,8 +22,7 @@ constexpr int kAnswerMs = 10000;
 
 QString CanonicalPath(const QString& path) {
     const QFileInfo file(path);
-    if (file.exists())
-        return file.canonicalFilePath();
+    if (file.exists()) return file.canonicalFilePath();
     const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
     return folder.isEmpty() ? QDir::cleanPath(file.absoluteFilePath()) : folder + QLatin1Char('/') + file.fileName();
 }
@@ -32,8 +31,7 @@ QString CanonicalPath(const QString& path) {
 qint64 PeerUser(qintptr descriptor) {
     struct ucred credentials = {};
     socklen_t size = sizeof credentials;
-    if (descriptor < 0 || ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
-        return -1;
+    if (descriptor < 0 || ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return -1;
     return qint64(credentials.uid);
 }
 
@@ -74,8 +72,7 @@ bool SingleAgent::Listen() {
 }
 
 void SingleAgent::Answer(QLocalSocket* socket) {
-    if (!socket->canReadLine())
-        return;
+    if (!socket->canReadLine()) return;
     const QByteArray request = socket->readLine(64);
     // An agent on its way out does not answer: the asking start waits and then runs by itself.
     if (request != kShowOptions || !onShowOptions || !onShowOptions()) {
@@ -88,8 +85,7 @@ void SingleAgent::Answer(QLocalSocket* socket) {
 }
 
 void SingleAgent::release() {
-    if (!server_)
-        return;
+    if (!server_) return;
     server_->close();
     delete server_;
     server_ = nullptr;
@@ -98,8 +94,7 @@ void SingleAgent::release() {
 SingleAgent::Claim SingleAgent::claim(QString* note) {
     const QDeadlineTimer deadline(kClaimMs);
     while (true) {
-        if (Listen())
-            return Claim::First;
+        if (Listen()) return Claim::First;
         QLocalSocket socket;
         socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
         socket.connectToServer(name_);

@@ -19,8 +19,7 @@ QIcon TrayImageIcon(TrayImage image) {
 
 SystemTrayIcon::SystemTrayIcon() : icon_(new QSystemTrayIcon(this)) {
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick && onDoubleClick)
-            onDoubleClick();
+        if (reason == QSystemTrayIcon::DoubleClick && onDoubleClick) onDoubleClick();
     });
 }
 
@@ -38,7 +37,9 @@ void SystemTrayIcon::Modify(TrayImage image, const QString& tip) {
     icon_->setToolTip(tip);
 }
 
-void SystemTrayIcon::Remove() { icon_->hide(); }
+void SystemTrayIcon::Remove() {
+    icon_->hide();
+}
 
 void SystemTrayIcon::ShowNotification(const QString& title, const QString& text) {
     icon_->showMessage(title, text, QSystemTrayIcon::Warning, 8000);

@@ -85,8 +85,7 @@ void Agent::UpdateVoice() {
 }
 
 void Agent::onRecognized(const QString& text, float confidence) {
-    if (!(confidence > kMinConfidence))
-        return;
+    if (!(confidence > kMinConfidence)) return;
     const QString heard = text.toLower();
     if (mode == ListenMode::WindowClosed && !TrimBlanks(settings.ListenCommand).isEmpty()) {
         const QStringList pieces = settings.ListenCommand.split(QLatin1Char(','));
@@ -98,8 +97,7 @@ void Agent::onRecognized(const QString& text, float confidence) {
                 break;
             }
         }
-        if (settings.ResponseListen && !TrimBlanks(settings.Response).isEmpty())
-            speech_->Speak(settings.Response);
+        if (settings.ResponseListen && !TrimBlanks(settings.Response).isEmpty()) speech_->Speak(settings.Response);
         return;
     }
     // Walk by index: an action (a message box) may let an edit change the list meanwhile.
@@ -113,8 +111,7 @@ void Agent::onRecognized(const QString& text, float confidence) {
             }
         }
     }
-    if (settings.ResponseCommand && !TrimBlanks(settings.Response).isEmpty())
-        speech_->Speak(settings.Response);
+    if (settings.ResponseCommand && !TrimBlanks(settings.Response).isEmpty()) speech_->Speak(settings.Response);
 }
 
 void Agent::toggleListening() {
@@ -138,8 +135,7 @@ void Agent::ListeningTimeoutStep() {
 }
 
 std::shared_ptr<const Agent::ParsedWatches> Agent::KeyWatches() {
-    if (keyWatches_ && keyWatchesRevision_ == commands.revision())
-        return keyWatches_;
+    if (keyWatches_ && keyWatchesRevision_ == commands.revision()) return keyWatches_;
     auto watches = std::make_shared<ParsedWatches>();
     const CommandList& list = commands;
     for (int slot = 1; slot <= list.count(); ++slot)
@@ -158,13 +154,11 @@ void Agent::tick() {
     std::shared_ptr<const ParsedWatches> watches = KeyWatches();
     for (size_t i = 0; i < watches->size(); ++i) {
         const int slot = (*watches)[i].slot;
-        if (!(*watches)[i].watch.isHeld(state, keyboard_))
-            continue;
+        if (!(*watches)[i].watch.isHeld(state, keyboard_)) continue;
         const KeyCommand command = std::as_const(commands)[slot];
         const quint64 revision = commands.revision();
         RunCommand(command);
-        if (commands.revision() == revision)
-            continue;
+        if (commands.revision() == revision) continue;
         // The action waited (a message box) and the list changed meanwhile: go on after this slot of the
         // new list, as a walk by slot would.
         watches = KeyWatches();
@@ -178,8 +172,7 @@ void Agent::tick() {
 void Agent::RunMenuCommands(const QString& kind, const QString& caption) {
     for (int slot = 1; slot <= commands.count(); ++slot) {
         const KeyCommand command = std::as_const(commands)[slot];
-        if (command.ActionType == kind && command.Watch == caption)
-            RunCommand(command);
+        if (command.ActionType == kind && command.Watch == caption) RunCommand(command);
     }
 }
 

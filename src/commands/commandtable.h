@@ -78,8 +78,7 @@ public:
 
 private:
     int checkedSlot(int slot) const {
-        if (slot < 1 || slot > count())
-            throw std::out_of_range("command slot out of range");
+        if (slot < 1 || slot > count()) throw std::out_of_range("command slot out of range");
         return slot;
     }
     std::vector<KeyCommand> slots_;

@@ -20,8 +20,7 @@ QStringList SplitCommandLine(const QString& commandLine) {
             }
             haveArg = true;
         } else if (!inQuotes && (c == QLatin1Char(' ') || c == QLatin1Char('\t'))) {
-            if (haveArg)
-                args << current;
+            if (haveArg) args << current;
             current.clear();
             haveArg = false;
         } else {
@@ -29,8 +28,7 @@ QStringList SplitCommandLine(const QString& commandLine) {
             haveArg = true;
         }
     }
-    if (haveArg)
-        args << current;
+    if (haveArg) args << current;
     return args;
 }
 
@@ -45,13 +43,11 @@ bool DetachedProgramStarter::Start(const QString& commandLine, QString* error) {
     const QString resolved = hasPath ? program : QStandardPaths::findExecutable(program);
     const QFileInfo info(resolved);
     if (resolved.isEmpty() || !info.exists()) {
-        if (error)
-            *error = QStringLiteral("The program \"%1\" was not found.").arg(program);
+        if (error) *error = QStringLiteral("The program \"%1\" was not found.").arg(program);
         return false;
     }
     if (info.isDir() || !info.isExecutable()) {
-        if (error)
-            *error = QStringLiteral("\"%1\" is not an executable program.").arg(program);
+        if (error) *error = QStringLiteral("\"%1\" is not an executable program.").arg(program);
         return false;
     }
     QProcess process;
@@ -59,8 +55,7 @@ bool DetachedProgramStarter::Start(const QString& commandLine, QString* error) {
     process.setArguments(args);
     process.setStandardInputFile(QProcess::nullDevice());
     if (!process.startDetached()) {
-        if (error)
-            *error = process.errorString();
+        if (error) *error = process.errorString();
         return false;
     }
     return true;

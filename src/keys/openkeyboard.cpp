@@ -10,11 +10,9 @@ namespace keys {
 std::unique_ptr<Keyboard> openKeyboard(std::string* unavailable) {
     std::string why = "this build has no keyboard back-end for the desktop";
 #ifdef VORLIX_WITH_X11
-    if (auto keyboard = X11Keyboard::open(&why))
-        return keyboard;
+    if (auto keyboard = X11Keyboard::open(&why)) return keyboard;
 #endif
-    if (unavailable)
-        *unavailable = why;
+    if (unavailable) *unavailable = why;
     return std::make_unique<NullKeyboard>();
 }
 

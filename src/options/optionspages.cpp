@@ -292,8 +292,9 @@ void OptionsPages::BuildAboutPage() {
 
 void OptionsPages::setSettingsFilePath(const QString& path) {
     const QString shown = QDir::toNativeSeparators(path);
-    lblSettingsFile->setText(QStringLiteral("Settings file:\n") +
-                             lblSettingsFile->fontMetrics().elidedText(shown, Qt::ElideMiddle, lblSettingsFile->width()));
+    lblSettingsFile->setText(
+        QStringLiteral("Settings file:\n") +
+        lblSettingsFile->fontMetrics().elidedText(shown, Qt::ElideMiddle, lblSettingsFile->width()));
     lblSettingsFile->setToolTip(shown);
 }
 

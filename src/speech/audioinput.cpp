@@ -33,8 +33,7 @@ QStringList AudioInput::deviceDescriptions() {
 bool AudioInput::open(const QString& description) {
     close();
     const QList<QAudioDevice> devices = QMediaDevices::audioInputs();
-    if (devices.isEmpty())
-        return false;
+    if (devices.isEmpty()) return false;
     QAudioDevice chosen = QMediaDevices::defaultAudioInput();
     const QString wanted = description.toLower();
     if (!wanted.isEmpty()) {
@@ -45,8 +44,7 @@ bool AudioInput::open(const QString& description) {
             }
         }
     }
-    if (chosen.isNull())
-        chosen = devices.first();
+    if (chosen.isNull()) chosen = devices.first();
 
     QAudioFormat format;
     format.setSampleRate(Recognizer::SampleRate);
@@ -77,12 +75,10 @@ void AudioInput::close() {
 }
 
 void AudioInput::readAvailable() {
-    if (!io_)
-        return;
+    if (!io_) return;
     pending_.append(io_->readAll());
     const qsizetype whole = pending_.size() & ~qsizetype(1);
-    if (whole == 0)
-        return;
+    if (whole == 0) return;
     const QByteArray chunk = pending_.left(whole);
     pending_.remove(0, whole);
     consumer_(reinterpret_cast<const int16_t*>(chunk.constData()), std::size_t(whole / 2));

@@ -24,8 +24,7 @@ clsSpeech::clsSpeech(QObject* parent)
 clsSpeech::~clsSpeech() = default;
 
 void clsSpeech::InitReco(const QString& RuleName) {
-    if (hasRule_)
-        return;
+    if (hasRule_) return;
     hasRule_ = true;
     ruleName_ = RuleName;
     ruleActive_ = false;
@@ -53,15 +52,13 @@ void clsSpeech::SetDevice(const QString& DeviceName) {
     phrases_.clear();
     recognizer_->setPhrases(phrases_);
     updateMode();
-    if (!audio_->open(DeviceName))
-        qWarning("speech: no audio input device; nothing will be heard");
+    if (!audio_->open(DeviceName)) qWarning("speech: no audio input device; nothing will be heard");
 }
 
 void clsSpeech::SetWords(const QString& RuleName, const QString& WordCommaSep) {
     QStringList phrases = WordCommaSep.isEmpty() ? QStringList() : WordCommaSep.split(QLatin1Char(','));
     // The same list again (the options window refreshes it freely) would rebuild the whole grammar.
-    if (hasRule_ && phrases == phrases_)
-        return;
+    if (hasRule_ && phrases == phrases_) return;
     if (!hasRule_) {
         hasRule_ = true;
         ruleName_ = RuleName;
@@ -72,11 +69,12 @@ void clsSpeech::SetWords(const QString& RuleName, const QString& WordCommaSep) {
     updateMode();
 }
 
-QStringList clsSpeech::GetDeviceList() { return speech::AudioInput::deviceDescriptions(); }
+QStringList clsSpeech::GetDeviceList() {
+    return speech::AudioInput::deviceDescriptions();
+}
 
 bool clsSpeech::StartListen(const QString& RuleName) {
-    if (!hasRule_)
-        return false;
+    if (!hasRule_) return false;
     if (RuleName != ruleName_) {
         qWarning("speech: no rule named \"%s\"", qPrintable(RuleName));
         return false;
@@ -87,8 +85,7 @@ bool clsSpeech::StartListen(const QString& RuleName) {
 }
 
 void clsSpeech::StopListen(const QString& RuleName) {
-    if (!hasRule_)
-        return;
+    if (!hasRule_) return;
     if (RuleName != ruleName_) {
         qWarning("speech: no rule named \"%s\"", qPrintable(RuleName));
         return;
@@ -133,8 +130,7 @@ void clsSpeech::updateMode() {
 }
 
 void clsSpeech::hear(const int16_t* samples, std::size_t count) {
-    if (speaking_ || (sinceSpeaking_.isValid() && sinceSpeaking_.elapsed() < SelfVoiceTailMs))
-        return;
+    if (speaking_ || (sinceSpeaking_.isValid() && sinceSpeaking_.elapsed() < SelfVoiceTailMs)) return;
     // Results are raised after the whole piece is decoded: a handler may change the rule.
     QList<std::pair<QString, float>> heard;
     for (const Recognizer::Result& r : recognizer_->process(samples, count)) {

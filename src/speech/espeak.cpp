@@ -38,8 +38,7 @@ Espeak::Espeak() {
 }
 
 QString Espeak::phonemes(const QString& text) {
-    if (!isAvailable())
-        return {};
+    if (!isAvailable()) return {};
     std::lock_guard lock(espeakMutex());
     espeak_SetVoiceByName("en-us");
     const QByteArray utf8 = text.toUtf8();
@@ -48,19 +47,16 @@ QString Espeak::phonemes(const QString& text) {
     // One call translates up to the next clause boundary and advances the cursor.
     while (cursor) {
         const char* ph = espeak_TextToPhonemes(&cursor, espeakCHARS_UTF8, '_' << 8);
-        if (ph && *ph)
-            clauses << QString::fromUtf8(ph).trimmed();
+        if (ph && *ph) clauses << QString::fromUtf8(ph).trimmed();
     }
     return clauses.join(QLatin1Char(' '));
 }
 
 QByteArray Espeak::synthesize(const QString& text, const QString& voice, int wordsPerMinute, int pitch) {
     QByteArray pcm;
-    if (!isAvailable() || text.trimmed().isEmpty())
-        return pcm;
+    if (!isAvailable() || text.trimmed().isEmpty()) return pcm;
     std::lock_guard lock(espeakMutex());
-    if (espeak_SetVoiceByName(voice.toUtf8().constData()) != EE_OK)
-        espeak_SetVoiceByName("en-us");
+    if (espeak_SetVoiceByName(voice.toUtf8().constData()) != EE_OK) espeak_SetVoiceByName("en-us");
     espeak_SetParameter(espeakRATE, wordsPerMinute, 0);
     espeak_SetParameter(espeakPITCH, pitch, 0);
     const QByteArray utf8 = text.toUtf8();

@@ -19,8 +19,8 @@ public:
     QString phonemes(const QString& text);
 
     // `text` spoken by `voice` at `wordsPerMinute`, as mono 16-bit PCM at sampleRate().
-    QByteArray synthesize(const QString& text, const QString& voice = QStringLiteral("en-us"),
-                          int wordsPerMinute = 175, int pitch = 50);
+    QByteArray synthesize(const QString& text, const QString& voice = QStringLiteral("en-us"), int wordsPerMinute = 175,
+                          int pitch = 50);
 
 private:
     Espeak();

@@ -55,8 +55,7 @@ Grammar buildGrammar(const QStringList& phrases, const std::function<bool(const 
             }
         }
         const QString key = names.join(QLatin1Char(' '));
-        if (g.phraseOf.contains(key))
-            continue; // same words as an earlier phrase, which answers for both
+        if (g.phraseOf.contains(key)) continue; // same words as an earlier phrase, which answers for both
         g.phraseOf.insert(key, i);
         alternatives << key;
     }

@@ -17,10 +17,10 @@ struct Grammar {
         QString phones; // blank-separated model phones
     };
 
-    QString jsgf;                   // empty when no phrase is usable
-    QHash<QString, int> phraseOf;   // dictionary names joined by " " -> position in the phrase list
-    QList<Word> newWords;           // words the dictionary lacks, with generated pronunciations
-    QStringList leftOut;            // one line per phrase left out, with the reason
+    QString jsgf;                 // empty when no phrase is usable
+    QHash<QString, int> phraseOf; // dictionary names joined by " " -> position in the phrase list
+    QList<Word> newWords;         // words the dictionary lacks, with generated pronunciations
+    QStringList leftOut;          // one line per phrase left out, with the reason
 
     bool isEmpty() const { return jsgf.isEmpty(); }
 };

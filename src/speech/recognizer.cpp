@@ -40,14 +40,13 @@ constexpr int WarmUpUtterances = 3;
 ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
     // No noise subtraction in the front end: its noise estimate follows loud music or noise and then eats
     // the speech that comes after it.
-    std::vector<const char*> argv = {"-hmm",           nullptr,       "-logfn",       "/dev/null",
-                                     "-vad_postspeech", VadPostSpeech, "-remove_noise", "no"};
+    std::vector<const char*> argv = {"-hmm",        nullptr,         "-logfn", "/dev/null", "-vad_postspeech",
+                                     VadPostSpeech, "-remove_noise", "no"};
     const QByteArray hmm = QFile::encodeName(ModelDir + QStringLiteral("/en-us"));
     argv[1] = hmm.constData();
     argv.insert(argv.end(), extra.begin(), extra.end());
     cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), const_cast<char**>(argv.data()), FALSE);
-    if (!config)
-        return nullptr;
+    if (!config) return nullptr;
     ps_decoder_t* ps = ps_init(config);
     cmd_ln_free_r(config);
     return ps;
@@ -82,8 +81,7 @@ double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
     double total = 0;
     for (const Segment& s : loop) {
         const int from = std::max(first, s.first), to = std::min(last, s.last);
-        if (from <= to)
-            total += double(s.ascr) * (to - from + 1) / (s.last - s.first + 1);
+        if (from <= to) total += double(s.ascr) * (to - from + 1) / (s.last - s.first + 1);
     }
     return total;
 }
@@ -96,11 +94,10 @@ cmn_t* cepstralMean(ps_decoder_t* ps) {
 } // namespace
 
 Confidence classify(const Recognizer::Result& r) {
-    if (r.score >= HighConfidenceScore && r.wordScore >= HighConfidenceWords && r.worstWord >= HighConfidenceWorstWord &&
-        r.worstFiller >= HighConfidenceWorstFiller)
+    if (r.score >= HighConfidenceScore && r.wordScore >= HighConfidenceWords &&
+        r.worstWord >= HighConfidenceWorstWord && r.worstFiller >= HighConfidenceWorstFiller)
         return Confidence::High;
-    if (r.score >= NormalConfidenceScore)
-        return Confidence::Normal;
+    if (r.score >= NormalConfidenceScore) return Confidence::Normal;
     return Confidence::Low;
 }
 
@@ -112,12 +109,13 @@ Recognizer::Recognizer() {
     const QByteArray dict = QFile::encodeName(ModelDir + QStringLiteral("/cmudict-en-us.dict"));
     const QByteArray phoneLm = QFile::encodeName(ModelDir + QStringLiteral("/en-us-phone.lm.bin"));
     // Wide beams: with a few dozen phrases the default ones lose short phrases of unusual voices.
-    grammarDecoder_ = makeDecoder({"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60", "-pbeam", "1e-60",
-                                   "-wbeam", "1e-50"});
+    grammarDecoder_ = makeDecoder(
+        {"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60", "-pbeam", "1e-60", "-wbeam", "1e-50"});
     // Context-independent phones keep the loop at a fraction of real time.
     // A light phone language model lets the loop follow the sounds rather than likely phone
     // sequences.
-    loopDecoder_ = makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-lw", "1", "-compallsen", "yes"});
+    loopDecoder_ =
+        makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-lw", "1", "-compallsen", "yes"});
     if (!isAvailable()) {
         qWarning("speech: the recognition model in %s could not be loaded", qPrintable(ModelDir));
         return;
@@ -129,8 +127,7 @@ Recognizer::Recognizer() {
 }
 
 void Recognizer::forgetLoudSound() {
-    if (initialMean_.empty())
-        return;
+    if (initialMean_.empty()) return;
     for (ps_decoder_t* ps : {grammarDecoder_, loopDecoder_})
         if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == initialMean_.size())
             cmn_live_set(cmn, initialMean_.data());
@@ -138,18 +135,14 @@ void Recognizer::forgetLoudSound() {
 }
 
 Recognizer::~Recognizer() {
-    if (grammarDecoder_)
-        ps_free(grammarDecoder_);
-    if (loopDecoder_)
-        ps_free(loopDecoder_);
+    if (grammarDecoder_) ps_free(grammarDecoder_);
+    if (loopDecoder_) ps_free(loopDecoder_);
 }
 
 bool Recognizer::inDictionary(const QString& word) const {
-    if (!grammarDecoder_)
-        return false;
+    if (!grammarDecoder_) return false;
     char* phones = ps_lookup_word(grammarDecoder_, word.toUtf8().constData());
-    if (!phones)
-        return false;
+    if (!phones) return false;
     ckd_free(phones);
     return true;
 }
@@ -164,12 +157,10 @@ void Recognizer::setPhrases(const QStringList& phrases) {
         phrases, [this](const QString& w) { return inDictionary(w); }, &Recognizer::pronounce);
     for (const QString& why : std::as_const(grammar_.leftOut))
         qWarning("speech: %s", qPrintable(why));
-    if (!isAvailable())
-        return;
+    if (!isAvailable()) return;
     for (int i = 0; i < grammar_.newWords.size(); ++i) {
         const Grammar::Word& w = grammar_.newWords[i];
-        if (inDictionary(w.name))
-            continue;
+        if (inDictionary(w.name)) continue;
         // Searches are rebuilt once, with the last word.
         const bool last = i == grammar_.newWords.size() - 1;
         ps_add_word(grammarDecoder_, w.name.toUtf8().constData(), w.phones.toUtf8().constData(), last);
@@ -186,14 +177,12 @@ void Recognizer::setPhrases(const QStringList& phrases) {
             ps_set_search(grammarDecoder_, name.toUtf8().constData());
         }
     }
-    if (!previous.isEmpty())
-        ps_unset_search(grammarDecoder_, previous.toUtf8().constData());
+    if (!previous.isEmpty()) ps_unset_search(grammarDecoder_, previous.toUtf8().constData());
     applyMode();
 }
 
 void Recognizer::setMode(Mode mode) {
-    if (mode == mode_)
-        return;
+    if (mode == mode_) return;
     abort();
     mode_ = mode;
     applyMode();
@@ -201,8 +190,7 @@ void Recognizer::setMode(Mode mode) {
 
 bool Recognizer::applyMode() {
     searchReady_ = false;
-    if (!isAvailable())
-        return false;
+    if (!isAvailable()) return false;
     if (mode_ == Mode::Grammar && !grammarSearch_.isEmpty()) {
         searchReady_ = ps_set_search(grammarDecoder_, grammarSearch_.toUtf8().constData()) == 0;
     } else if (mode_ == Mode::Dictation) {
@@ -225,8 +213,7 @@ void Recognizer::startUtterance() {
 }
 
 void Recognizer::abort() {
-    if (!inUtterance_)
-        return;
+    if (!inUtterance_) return;
     ps_end_utt(grammarDecoder_);
     ps_end_utt(loopDecoder_);
     inUtterance_ = false;
@@ -238,8 +225,7 @@ bool Recognizer::endUtterance(Result* result) {
     ps_end_utt(loopDecoder_);
     inUtterance_ = false;
     inSpeech_ = false;
-    if (!readResult(result))
-        return false;
+    if (!readResult(result)) return false;
     if (heardUtterances_++ < WarmUpUtterances && result->confidence != Confidence::High) {
         // The mean has just been updated with this very utterance: hear it once more.
         ps_start_utt(grammarDecoder_);
@@ -249,8 +235,7 @@ bool Recognizer::endUtterance(Result* result) {
         ps_end_utt(grammarDecoder_);
         ps_end_utt(loopDecoder_);
         Result again;
-        if (readResult(&again) && again.phrase == result->phrase && again.score > result->score)
-            *result = again;
+        if (readResult(&again) && again.phrase == result->phrase && again.score > result->score) *result = again;
     }
     return true;
 }
@@ -258,14 +243,12 @@ bool Recognizer::endUtterance(Result* result) {
 bool Recognizer::readResult(Result* result) {
     int32 best = 0;
     const char* hyp = ps_get_hyp(grammarDecoder_, &best);
-    if (!hyp || !*hyp)
-        return false;
+    if (!hyp || !*hyp) return false;
     static const QRegularExpression alternate(QStringLiteral("\\(\\d+\\)"));
     result->words = QString::fromUtf8(hyp).remove(alternate).simplified();
     result->phrase = grammar_.phraseOf.value(result->words, -1);
     result->frames = ps_get_n_frames(grammarDecoder_);
-    if (result->frames <= 0)
-        return false;
+    if (result->frames <= 0) return false;
     const std::vector<Segment> path = segments(grammarDecoder_);
     const std::vector<Segment> loop = segments(loopDecoder_);
     double grammarScore = 0, loopScore = 0, wordsScore = 0;
@@ -295,12 +278,10 @@ bool Recognizer::readResult(Result* result) {
 
 std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std::size_t count) {
     std::vector<Result> results;
-    if (!searchReady_)
-        return results;
+    if (!searchReady_) return results;
     for (std::size_t offset = 0; offset < count; offset += ChunkSamples) {
         const std::size_t n = std::min(ChunkSamples, count - offset);
-        if (!inUtterance_)
-            startUtterance();
+        if (!inUtterance_) startUtterance();
         utteranceAudio_.insert(utteranceAudio_.end(), samples + offset, samples + offset + n);
         ps_process_raw(grammarDecoder_, samples + offset, n, FALSE, FALSE);
         ps_process_raw(loopDecoder_, samples + offset, n, FALSE, FALSE);
@@ -314,15 +295,13 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
             utteranceAudio_.erase(utteranceAudio_.begin(), utteranceAudio_.end() - LeadInSamples);
         if (inSpeech_ && !speech) {
             Result r;
-            if (endUtterance(&r))
-                results.push_back(r);
+            if (endUtterance(&r)) results.push_back(r);
         } else if (utteranceSamples_ > (inSpeech_ ? MaxSpeechSamples : MaxSilentSamples)) {
             const bool noise = inSpeech_;
             abort();
             // Long "speech" drags the running cepstral mean towards the noise, and speech after
             // it would go unrecognised for a long while.
-            if (noise)
-                forgetLoudSound();
+            if (noise) forgetLoudSound();
         }
     }
     return results;

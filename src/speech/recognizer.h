@@ -37,7 +37,7 @@ public:
         float worstFiller = 0; // the same in total, for the worst silence or noise in the path
         float wordScore = 0;   // the same per frame, over the phrase's words only
         Confidence confidence = Confidence::Low;
-        int frames = 0;        // 10 ms frames in the utterance
+        int frames = 0; // 10 ms frames in the utterance
     };
 
     enum class Mode { Off, Grammar, Dictation };

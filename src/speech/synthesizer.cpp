@@ -47,23 +47,19 @@ Synthesizer::~Synthesizer() {
 }
 
 void Synthesizer::speak(const QString& text) {
-    if (QMediaDevices::defaultAudioOutput().isNull() || text.trimmed().isEmpty())
-        return;
+    if (QMediaDevices::defaultAudioOutput().isNull() || text.trimmed().isEmpty()) return;
     for (const QString& piece : pieces(text))
         queue_.push_back(piece);
-    if (!sink_ && startNext())
-        emit speakingChanged(true);
+    if (!sink_ && startNext()) emit speakingChanged(true);
 }
 
 bool Synthesizer::startNext() {
     while (!queue_.empty()) {
         const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull())
-            break;
+        if (device.isNull()) break;
         const QByteArray pcm = Espeak::instance().synthesize(queue_.front());
         queue_.pop_front();
-        if (pcm.isEmpty())
-            continue;
+        if (pcm.isEmpty()) continue;
         QAudioFormat format;
         format.setSampleRate(Espeak::instance().sampleRate());
         format.setChannelCount(1);
@@ -77,11 +73,9 @@ bool Synthesizer::startNext() {
         if (sink_->error() == QAudio::NoError) {
             connect(sink_, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
                 // Idle: the whole text has gone to the audio server; Stopped: the device failed.
-                if (state != QAudio::IdleState && state != QAudio::StoppedState)
-                    return;
+                if (state != QAudio::IdleState && state != QAudio::StoppedState) return;
                 releaseSink();
-                if (!startNext())
-                    emit speakingChanged(false);
+                if (!startNext()) emit speakingChanged(false);
             });
             return true;
         }
@@ -92,8 +86,7 @@ bool Synthesizer::startNext() {
 }
 
 void Synthesizer::releaseSink() {
-    if (!sink_)
-        return;
+    if (!sink_) return;
     sink_->disconnect(this);
     sink_->stop();
     sink_->deleteLater();

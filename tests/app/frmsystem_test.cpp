@@ -18,7 +18,8 @@ namespace {
 // Records the tray icon's life; at each call it also notes how many commands the file holds.
 class RecordingTray : public TrayIcon {
 public:
-    explicit RecordingTray(QStringList& log, std::function<int()> fileCommands) : log_(log), fileCommands_(fileCommands) {}
+    explicit RecordingTray(QStringList& log, std::function<int()> fileCommands)
+        : log_(log), fileCommands_(fileCommands) {}
     void Add(TrayImage image, const QString& tip) override { Note(QStringLiteral("add"), image, tip); }
     void Modify(TrayImage image, const QString& tip) override { Note(QStringLiteral("modify"), image, tip); }
     void Remove() override { log_ << QStringLiteral("remove (file: %1)").arg(fileCommands_()); }
@@ -47,8 +48,7 @@ class FrmSystemTest : public QObject {
     QStringList boxes;
 
     int FileCommands() {
-        if (!QFile::exists(dir->filePath("settings.zqf")))
-            return -1;
+        if (!QFile::exists(dir->filePath("settings.zqf"))) return -1;
         AgentSettings settings;
         CommandList commands;
         SettingsStore(dir->path()).LoadSettings(settings, commands);
@@ -86,8 +86,7 @@ class FrmSystemTest : public QObject {
     static QStringList VisibleCaptions(QMenu* menu) {
         QStringList captions;
         for (QAction* action : menu->actions())
-            if (action->isVisible())
-                captions << (action->isSeparator() ? QStringLiteral("---") : action->text());
+            if (action->isVisible()) captions << (action->isSeparator() ? QStringLiteral("---") : action->text());
         return captions;
     }
 
@@ -280,7 +279,8 @@ private slots:
 
         // A program path with every character the Exec line reserves.
         const QString program = QStringLiteral("/opt/my \"apps\"/$x`y\\z 100%/vorlix");
-        QCOMPARE(LoginStart::ExecArgument(program), QStringLiteral(R"("/opt/my \\"apps\\"/\\$x\\`y\\\\z 100%%/vorlix")"));
+        QCOMPARE(LoginStart::ExecArgument(program),
+                 QStringLiteral(R"("/opt/my \\"apps\\"/\\$x\\`y\\\\z 100%%/vorlix")"));
         QVERIFY(LoginStart::Set(true, program).isEmpty());
         if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
             QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {entry}), 0);

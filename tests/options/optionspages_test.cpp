@@ -1,10 +1,10 @@
-#include "support/fakes.h"
 #include "options/keyinfotext.h"
 #include "options/listentime.h"
 #include "options/optionspages.h"
 #include "options/tabstrip.h"
 #include "options/twips.h"
 #include "options/ucline.h"
+#include "support/fakes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -227,16 +227,14 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QStringList>("applied");
-        QTest::newRow("other case") << QStringList{"Built-in", "USB Mic"}
-                                    << "usb MIC" << QStringList{"(default)", "Built-in", "USB Mic"} << "USB Mic"
+        QTest::newRow("other case") << QStringList{"Built-in", "USB Mic"} << "usb MIC"
+                                    << QStringList{"(default)", "Built-in", "USB Mic"} << "USB Mic"
                                     << QStringList{"USB Mic"};
-        QTest::newRow("empty name") << QStringList{"Built-in"}
-                                    << "" << QStringList{"(default)", "Built-in"} << "" << QStringList{};
-        QTest::newRow("no devices") << QStringList{}
-                                    << "(none)" << QStringList{"(none)"} << "" << QStringList{};
-        QTest::newRow("default") << QStringList{"Built-in"}
-                                 << "(DEFAULT)" << QStringList{"(default)", "Built-in"} << "(default)"
-                                 << QStringList{""};
+        QTest::newRow("empty name") << QStringList{"Built-in"} << "" << QStringList{"(default)", "Built-in"} << ""
+                                    << QStringList{};
+        QTest::newRow("no devices") << QStringList{} << "(none)" << QStringList{"(none)"} << "" << QStringList{};
+        QTest::newRow("default") << QStringList{"Built-in"} << "(DEFAULT)" << QStringList{"(default)", "Built-in"}
+                                 << "(default)" << QStringList{""};
         QTest::newRow("semicolon") << QStringList{"Mic", "Mic; Left"} << "mic; left"
                                    << QStringList{"(default)", "Mic", "Mic; Left"} << "Mic; Left"
                                    << QStringList{"Mic; Left"};

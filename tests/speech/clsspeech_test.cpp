@@ -132,9 +132,8 @@ private slots:
         speech.Speak(QStringLiteral("This is the first text."));
         QVERIFY(speech.IsSpeaking());
         QTRY_VERIFY_WITH_TIMEOUT(!speech.IsSpeaking(), 15000);
-        QVERIFY2(both.elapsed() > first * 17 / 10, qPrintable(QStringLiteral("one text took %1 ms, two %2 ms")
-                                                                   .arg(first)
-                                                                   .arg(both.elapsed())));
+        QVERIFY2(both.elapsed() > first * 17 / 10,
+                 qPrintable(QStringLiteral("one text took %1 ms, two %2 ms").arg(first).arg(both.elapsed())));
     }
 };
 

@@ -12,16 +12,22 @@ using speech::Recognizer;
 
 namespace {
 
-const QStringList Phrases = {"computer", "", "Vorlix", "?!", "open mail", "open 7zip", "open the browser",
-                             "close window", "take a screenshot", QString("zip ").repeated(40)};
+const QStringList Phrases = {"computer",
+                             "",
+                             "Vorlix",
+                             "?!",
+                             "open mail",
+                             "open 7zip",
+                             "open the browser",
+                             "close window",
+                             "take a screenshot",
+                             QString("zip ").repeated(40)};
 
 class RecognizerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!testaudio::toolsAvailable())
-            GTEST_SKIP() << "espeak-ng or sox is not installed";
-        if (!recognizer.isAvailable())
-            GTEST_SKIP() << "the PocketSphinx en-us model is not installed";
+        if (!testaudio::toolsAvailable()) GTEST_SKIP() << "espeak-ng or sox is not installed";
+        if (!recognizer.isAvailable()) GTEST_SKIP() << "the PocketSphinx en-us model is not installed";
         recognizer.setPhrases(Phrases);
         recognizer.setMode(Recognizer::Mode::Grammar);
     }
@@ -57,8 +63,8 @@ TEST_F(RecognizerTest, PhrasesOfSeveralVoicesAndSpeedsAreRecognised) {
         for (int p : spoken) {
             const auto results = hear(testaudio::speech(Phrases[p], v.name, v.wpm));
             ASSERT_EQ(results.size(), 1u) << v.name << ": " << qPrintable(Phrases[p]);
-            EXPECT_EQ(results[0].phrase, p) << v.name << ": " << qPrintable(Phrases[p]) << " heard as "
-                                            << qPrintable(results[0].words);
+            EXPECT_EQ(results[0].phrase, p)
+                << v.name << ": " << qPrintable(Phrases[p]) << " heard as " << qPrintable(results[0].words);
             heard += results[0].phrase == p;
             high += results[0].phrase == p && results[0].confidence == Confidence::High;
         }
@@ -68,8 +74,8 @@ TEST_F(RecognizerTest, PhrasesOfSeveralVoicesAndSpeedsAreRecognised) {
 }
 
 TEST_F(RecognizerTest, OtherSpeechAndNoiseAreNeverHighConfidence) {
-    const QStringList others = {"the quick brown fox jumps over the lazy dog", "what time is it",
-                                "open the door", "take a picture", "please pass the salt"};
+    const QStringList others = {"the quick brown fox jumps over the lazy dog", "what time is it", "open the door",
+                                "take a picture", "please pass the salt"};
     for (const QString& text : others)
         for (const char* voice : {"en-us", "en+m3"})
             for (const Recognizer::Result& r : hear(testaudio::speech(text, voice)))
@@ -88,10 +94,12 @@ TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
     long afterFirst = 0;
     for (int round = 0; round < 4; ++round) {
         for (std::size_t at = 0; at < loud.size(); at += 320)
-            for (const Recognizer::Result& r : recognizer.process(loud.data() + at, std::min<std::size_t>(320, loud.size() - at)))
-                EXPECT_NE(r.confidence, Confidence::High) << "noise taken for " << qPrintable(r.words) << " " << r.score << " " << r.wordScore << " " << r.worstWord << " " << r.worstFiller;
-        if (round == 0)
-            afterFirst = residentKb();
+            for (const Recognizer::Result& r :
+                 recognizer.process(loud.data() + at, std::min<std::size_t>(320, loud.size() - at)))
+                EXPECT_NE(r.confidence, Confidence::High)
+                    << "noise taken for " << qPrintable(r.words) << " " << r.score << " " << r.wordScore << " "
+                    << r.worstWord << " " << r.worstFiller;
+        if (round == 0) afterFirst = residentKb();
     }
 #ifndef __SANITIZE_ADDRESS__
     // AddressSanitizer holds freed memory back in quarantine, so resident size says nothing there.

@@ -29,7 +29,8 @@ bool toolsAvailable() {
 Samples speech(const QString& text, const QString& voice, int wpm, int pitch) {
     QTemporaryDir dir;
     const QString wav = dir.filePath("speech.wav");
-    QProcess::execute("espeak-ng", {"-v", voice, "-s", QString::number(wpm), "-p", QString::number(pitch), "-w", wav, text});
+    QProcess::execute("espeak-ng",
+                      {"-v", voice, "-s", QString::number(wpm), "-p", QString::number(pitch), "-w", wav, text});
     QProcess sox;
     sox.start("sox", QStringList{"-R", "-q", wav} + RawOut);
     sox.waitForFinished();

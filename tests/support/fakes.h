@@ -34,7 +34,7 @@ public:
 // A speech engine that remembers its rule and what it was asked to say.
 class RecordingSpeech : public SpeechEngine {
 public:
-    QStringList words;  // the last SetWords list, one piece per entry
+    QStringList words; // the last SetWords list, one piece per entry
     bool hasRule = false;
     bool active = false;
     QStringList spoken;
@@ -51,14 +51,12 @@ public:
     }
     bool StartListen(const QString&) override {
         calls << QStringLiteral("StartListen");
-        if (hasRule)
-            active = true;
+        if (hasRule) active = true;
         return hasRule;
     }
     void StopListen(const QString&) override {
         calls << QStringLiteral("StopListen");
-        if (hasRule)
-            active = false;
+        if (hasRule) active = false;
     }
     void SetDevice(const QString& name) override {
         calls << QStringLiteral("SetDevice ") + name;
@@ -70,7 +68,6 @@ public:
     void Speak(const QString& text) override { spoken << text; }
     bool audio = true;
     bool HasAudioInput() const override { return audio; }
-
 };
 
 // Records command lines instead of starting programs; lines listed in `failing` fail.
