@@ -4,12 +4,13 @@
 
 #include <QSet>
 
+#include <vector>
+
 namespace speech {
 
 Grammar buildGrammar(const QStringList& phrases, const std::function<bool(const QString&)>& inDictionary,
                      const std::function<QString(const QString&)>& pronounce) {
     Grammar g;
-    QStringList alternatives;
     QSet<QString> added;
     for (int i = 0; i < phrases.size(); ++i) {
         const QString& phrase = phrases[i];
@@ -57,12 +58,67 @@ Grammar buildGrammar(const QStringList& phrases, const std::function<bool(const 
         const QString key = names.join(QLatin1Char(' '));
         if (g.phraseOf.contains(key)) continue; // same words as an earlier phrase, which answers for both
         g.phraseOf.insert(key, i);
-        alternatives << key;
+        g.alternatives << key;
     }
-    if (!alternatives.isEmpty())
-        g.jsgf = QStringLiteral("#JSGF V1.0;\ngrammar vorlix;\npublic <phrase> = ( %1 );\n")
-                     .arg(alternatives.join(QStringLiteral(" ) | ( ")));
     return g;
+}
+
+WordGraph wordGraph(const QStringList& alternatives) {
+    WordGraph graph;
+    QHash<QString, int> wordIndex;
+    // The tree of words first: whether a node becomes a state of its own is known only once every
+    // phrase is in.
+    struct Node {
+        std::vector<std::pair<int, int>> children; // (word, node), in the order first met
+        bool ends = false;
+    };
+    std::vector<Node> nodes(1);
+    QHash<std::pair<int, int>, int> childOf; // (node, word) -> node
+    for (const QString& alternative : alternatives) {
+        int node = 0;
+        for (const QString& word : alternative.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            auto w = wordIndex.constFind(word);
+            if (w == wordIndex.cend()) {
+                w = wordIndex.insert(word, int(graph.words.size()));
+                graph.words << word;
+            }
+            const auto key = std::make_pair(node, *w);
+            auto child = childOf.constFind(key);
+            if (child == childOf.cend()) {
+                child = childOf.insert(key, int(nodes.size()));
+                nodes[std::size_t(node)].children.emplace_back(*w, *child);
+                nodes.emplace_back();
+            }
+            node = *child;
+        }
+        if (node != 0)
+            nodes[std::size_t(node)].ends = true;
+    }
+
+    std::vector<int> stateOf(nodes.size(), -1);
+    stateOf[0] = WordGraph::Start;
+    std::vector<int> endStates; // shared by all states: the limit is per pair of states
+    for (std::size_t node = 0; node < nodes.size(); ++node) {
+        const int from = stateOf[node];
+        int leaves = 0;
+        for (const auto& [word, child] : nodes[node].children) {
+            const Node& c = nodes[std::size_t(child)];
+            if (!c.children.empty()) {
+                stateOf[std::size_t(child)] = graph.states++;
+                graph.arcs.append({from, stateOf[std::size_t(child)], word});
+                if (c.ends)
+                    graph.arcs.append({stateOf[std::size_t(child)], WordGraph::Final, -1});
+                continue;
+            }
+            const std::size_t end = std::size_t(leaves++ / WordGraph::MaxArcsPerEnd);
+            if (end > endStates.size()) {
+                endStates.push_back(graph.states++);
+                graph.arcs.append({endStates.back(), WordGraph::Final, -1});
+            }
+            graph.arcs.append({from, end == 0 ? int(WordGraph::Final) : endStates[end - 1], word});
+        }
+    }
+    return graph;
 }
 
 } // namespace speech

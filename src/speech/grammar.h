@@ -17,13 +17,35 @@ struct Grammar {
         QString phones; // blank-separated model phones
     };
 
-    QString jsgf;                 // empty when no phrase is usable
-    QHash<QString, int> phraseOf; // dictionary names joined by " " -> position in the phrase list
+    QStringList alternatives;     // dictionary names joined by " ", one entry per distinct phrase
+    QHash<QString, int> phraseOf; // an alternative -> position in the phrase list
     QList<Word> newWords;         // words the dictionary lacks, with generated pronunciations
     QStringList leftOut;          // one line per phrase left out, with the reason
 
-    bool isEmpty() const { return jsgf.isEmpty(); }
+    bool isEmpty() const { return alternatives.isEmpty(); }
 };
+
+// The alternatives as a word graph for the recogniser: a tree of words from `Start`, phrases that
+// begin alike sharing their first states, so that no state fans out into every phrase (the
+// recogniser's cost grows with the square of a state's transitions). A phrase ends on a word into
+// an end state, or with an empty step into `Final` where it ends inside the tree ("scroll" beside
+// "scroll down"); each end state other than `Final` has an empty step into it. Every transition is
+// certain: all phrases are equally likely, whatever their shape. Words arriving at an end state
+// from one state are at most `MaxArcsPerEnd`, as the recogniser compares each new transition with
+// the others between the same two states.
+struct WordGraph {
+    static constexpr int Start = 0, Final = 1;
+    static constexpr int MaxArcsPerEnd = 64;
+    struct Arc {
+        int from = 0, to = 0;
+        int word = -1; // position in `words`, -1 for an empty step into `Final`
+    };
+    int states = 2;
+    QStringList words; // each once
+    QList<Arc> arcs;
+};
+
+WordGraph wordGraph(const QStringList& alternatives);
 
 // Longer phrases are not commands; they also slow every search down.
 inline constexpr int MaxPhraseWords = 16;

@@ -7,6 +7,7 @@
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/feat.h>
+#include <sphinxbase/fsg_model.h>
 
 #include <QDebug>
 #include <QFile>
@@ -63,6 +64,9 @@ std::vector<Segment> segments(ps_decoder_t* ps) {
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
         Segment s;
         s.word = ps_seg_word(seg);
+        // An empty step of the grammar (a phrase ending where a longer one goes on) has no sound.
+        if (s.word == "(NULL)")
+            continue;
         ps_seg_frames(seg, &s.first, &s.last);
         int32 lscr = 0, lback = 0;
         ps_seg_prob(seg, &s.ascr, &lscr, &lback);
@@ -84,6 +88,29 @@ double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
         if (from <= to) total += double(s.ascr) * (to - from + 1) / (s.last - s.first + 1);
     }
     return total;
+}
+
+// The grammar's search graph. Certain transitions (log 1 = 0) leave nothing for the language weight
+// to scale; it is recorded all the same, as the search expects the weight it runs with.
+fsg_model_t* searchGraph(ps_decoder_t* ps, const QString& name, const QStringList& alternatives) {
+    const WordGraph graph = wordGraph(alternatives);
+    const float lw = float(cmd_ln_float_r(ps_get_config(ps), "-lw"));
+    fsg_model_t* fsg = fsg_model_init(name.toUtf8().constData(), ps_get_logmath(ps), lw, graph.states);
+    fsg->start_state = WordGraph::Start;
+    fsg->final_state = WordGraph::Final;
+    // fsg_model_word_add compares each new word with all the others first: with tens of thousands of
+    // words that alone takes a second. The graph's words are distinct already.
+    fsg->n_word_alloc = int32(graph.words.size());
+    fsg->vocab = static_cast<char**>(ckd_calloc(std::size_t(fsg->n_word_alloc), sizeof(char*)));
+    for (const QString& word : graph.words)
+        fsg->vocab[fsg->n_word++] = ckd_salloc(word.toUtf8().constData());
+    for (const WordGraph::Arc& arc : graph.arcs) {
+        if (arc.word < 0)
+            fsg_model_null_trans_add(fsg, arc.from, arc.to, 0);
+        else
+            fsg_model_trans_add(fsg, arc.from, arc.to, 0, arc.word);
+    }
+    return fsg;
 }
 
 cmn_t* cepstralMean(ps_decoder_t* ps) {
@@ -169,7 +196,10 @@ void Recognizer::setPhrases(const QStringList& phrases) {
     grammarSearch_.clear();
     if (!grammar_.isEmpty()) {
         const QString name = QStringLiteral("phrases%1").arg(++grammarGeneration_);
-        if (ps_set_jsgf_string(grammarDecoder_, name.toUtf8().constData(), grammar_.jsgf.toUtf8().constData()) < 0) {
+        fsg_model_t* fsg = searchGraph(grammarDecoder_, name, grammar_.alternatives);
+        const int set = ps_set_fsg(grammarDecoder_, name.toUtf8().constData(), fsg);
+        fsg_model_free(fsg); // the search holds its own reference
+        if (set < 0) {
             qWarning("speech: the grammar of %lld phrases was refused by the recogniser", qlonglong(phrases.size()));
             grammar_ = Grammar();
         } else {

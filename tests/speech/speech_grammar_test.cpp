@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+
 using namespace speech;
 
 namespace {
@@ -51,7 +54,7 @@ TEST(Pronunciation, EspeakPronouncesWordsTheDictionaryLacks) {
 
 TEST(Grammar, OneAlternativePerPhraseWordsInOrder) {
     const Grammar g = build({"open mail", "Open the browser"});
-    EXPECT_EQ(g.jsgf, "#JSGF V1.0;\ngrammar vorlix;\npublic <phrase> = ( open mail ) | ( open the browser );\n");
+    EXPECT_EQ(g.alternatives, QStringList({"open mail", "open the browser"}));
     EXPECT_EQ(g.phraseOf.value("open mail", -1), 0);
     EXPECT_EQ(g.phraseOf.value("open the browser", -1), 1);
     EXPECT_TRUE(g.newWords.isEmpty());
@@ -92,6 +95,49 @@ TEST(Grammar, AHundredPhrasesAndNoneAtAll) {
     const Grammar g = build(many);
     EXPECT_EQ(g.phraseOf.size(), 100);
     EXPECT_TRUE(build({}).isEmpty());
+}
+
+TEST(WordGraph, SpellsEveryPhraseOnceAndNothingElse) {
+    QStringList numbered;
+    for (int i = 0; i < 200; ++i)
+        numbered << QStringLiteral("open item %1").arg(i);
+    const QList<QStringList> cases = {
+        {"open mail", "open the browser", "scroll down", "scroll", "close", "open the browser window"},
+        numbered,
+        {},
+    };
+    for (const QStringList& alternatives : cases) {
+        SCOPED_TRACE(alternatives.value(0).toStdString());
+        const WordGraph graph = wordGraph(alternatives);
+        std::map<std::pair<int, int>, int> wordsBetween;
+        QStringList spelt;
+        std::function<void(int, QStringList)> walk = [&](int state, QStringList words) {
+            if (state == WordGraph::Final)
+                spelt << words.join(' ');
+            for (const WordGraph::Arc& arc : graph.arcs) {
+                if (arc.from != state)
+                    continue;
+                ASSERT_LT(arc.to, graph.states);
+                ASSERT_TRUE(arc.word >= 0 || arc.to == WordGraph::Final);
+                walk(arc.to, arc.word < 0 ? words : words + QStringList{graph.words.value(arc.word)});
+            }
+        };
+        walk(WordGraph::Start, {});
+        QStringList expected = alternatives;
+        expected.sort();
+        spelt.sort();
+        EXPECT_EQ(spelt, expected);
+        QSet<QString> firstWords;
+        int arcsFromStart = 0;
+        for (const WordGraph::Arc& arc : graph.arcs) {
+            arcsFromStart += arc.from == WordGraph::Start;
+            const int between = arc.word < 0 ? 0 : ++wordsBetween[{arc.from, arc.to}];
+            EXPECT_LE(between, WordGraph::MaxArcsPerEnd);
+        }
+        for (const QString& a : alternatives)
+            firstWords.insert(a.section(' ', 0, 0));
+        EXPECT_EQ(arcsFromStart, firstWords.size()); // phrases that begin alike share their start
+    }
 }
 
 TEST(Confidence, AllLimitsMustHoldForHigh) {

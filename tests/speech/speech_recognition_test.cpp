@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 using speech::Confidence;
@@ -71,6 +73,21 @@ TEST_F(RecognizerTest, PhrasesOfSeveralVoicesAndSpeedsAreRecognised) {
     }
     // Synthetic voices are harder than people; most must still be sure enough to act on.
     EXPECT_GE(high, heard * 2 / 3) << high << " of " << heard << " at high confidence";
+}
+
+TEST_F(RecognizerTest, PhrasesThatBeginOthersAndLongListsAreHeardAsThemselves) {
+    // "scroll" ends inside the grammar's tree of words; "open item 66" ends on a state of its own, as
+    // more than a few dozen phrases go on from "open item".
+    QStringList phrases = {"scroll", "scroll down"};
+    for (int i = 0; i < 100; ++i)
+        phrases << QStringLiteral("open item %1").arg(i);
+    recognizer.setPhrases(phrases);
+    for (int p : {0, 1, 2, 68}) {
+        const auto results = hear(testaudio::speech(phrases[p]));
+        ASSERT_EQ(results.size(), 1u) << qPrintable(phrases[p]);
+        EXPECT_EQ(results[0].phrase, p) << qPrintable(phrases[p]) << " heard as " << qPrintable(results[0].words);
+        EXPECT_TRUE(std::isfinite(results[0].score) && std::isfinite(results[0].worstWord)) << results[0].score;
+    }
 }
 
 TEST_F(RecognizerTest, OtherSpeechAndNoiseAreNeverHighConfidence) {
