@@ -91,8 +91,7 @@ WordGraph wordGraph(const QStringList& alternatives) {
             }
             node = *child;
         }
-        if (node != 0)
-            nodes[std::size_t(node)].ends = true;
+        if (node != 0) nodes[std::size_t(node)].ends = true;
     }
 
     std::vector<int> stateOf(nodes.size(), -1);
@@ -106,8 +105,7 @@ WordGraph wordGraph(const QStringList& alternatives) {
             if (!c.children.empty()) {
                 stateOf[std::size_t(child)] = graph.states++;
                 graph.arcs.append({from, stateOf[std::size_t(child)], word});
-                if (c.ends)
-                    graph.arcs.append({stateOf[std::size_t(child)], WordGraph::Final, -1});
+                if (c.ends) graph.arcs.append({stateOf[std::size_t(child)], WordGraph::Final, -1});
                 continue;
             }
             const std::size_t end = std::size_t(leaves++ / WordGraph::MaxArcsPerEnd);

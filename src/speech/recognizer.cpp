@@ -65,8 +65,7 @@ std::vector<Segment> segments(ps_decoder_t* ps) {
         Segment s;
         s.word = ps_seg_word(seg);
         // An empty step of the grammar (a phrase ending where a longer one goes on) has no sound.
-        if (s.word == "(NULL)")
-            continue;
+        if (s.word == "(NULL)") continue;
         ps_seg_frames(seg, &s.first, &s.last);
         int32 lscr = 0, lback = 0;
         ps_seg_prob(seg, &s.ascr, &lscr, &lback);

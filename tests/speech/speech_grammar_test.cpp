@@ -112,11 +112,9 @@ TEST(WordGraph, SpellsEveryPhraseOnceAndNothingElse) {
         std::map<std::pair<int, int>, int> wordsBetween;
         QStringList spelt;
         std::function<void(int, QStringList)> walk = [&](int state, QStringList words) {
-            if (state == WordGraph::Final)
-                spelt << words.join(' ');
+            if (state == WordGraph::Final) spelt << words.join(' ');
             for (const WordGraph::Arc& arc : graph.arcs) {
-                if (arc.from != state)
-                    continue;
+                if (arc.from != state) continue;
                 ASSERT_LT(arc.to, graph.states);
                 ASSERT_TRUE(arc.word >= 0 || arc.to == WordGraph::Final);
                 walk(arc.to, arc.word < 0 ? words : words + QStringList{graph.words.value(arc.word)});
