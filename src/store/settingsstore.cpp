@@ -493,7 +493,10 @@ void SettingsStore::AcceptDefaults(const AgentSettings& settings) {
     }
 }
 
-void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& commands) {
+void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& list) {
+    // Read through a const view: a writable access counts as a change of the list for what is
+    // derived from it (the agent's parsed key watches). Only new row numbers are written back.
+    const CommandList& commands = list;
     // What changed since the file was read or last written.
     unsigned settingBits = 0;
     std::vector<unsigned> fieldBits;
@@ -678,10 +681,10 @@ void SettingsStore::SaveSettings(const AgentSettings& settings, CommandList& com
     for (qint64 row : deleted)
         storedCommands_.remove(row);
     for (int slot = 1; slot <= commands.count(); ++slot) {
-        KeyCommand& command = commands[slot];
+        const KeyCommand& command = commands[slot];
         if (newRows[size_t(slot)] != 0) {
             if (!isNew[size_t(slot)]) storedCommands_.remove(command.RowId);
-            command.RowId = newRows[size_t(slot)];
+            list[slot].RowId = newRows[size_t(slot)];
             storedCommands_.insert(command.RowId, StoredCommand{command, 0});
         } else if (fieldBits[size_t(slot)] != 0) {
             StoredCommand& stored = storedCommands_[command.RowId];

@@ -465,8 +465,10 @@ TEST_F(StoreTest, ASaveWritesOnlyWhatTheAgentChanged) {
     // Nothing edited: the file is left alone, and a command added by another program meanwhile stays.
     Sql("INSERT INTO KeyCommands VALUES ('other','wo','vo','Say Message','Menu Item','theirs')");
     const QByteArray before = Bytes(FilePath());
+    const quint64 revision = commands.revision();
     store.SaveSettings(settings, commands);
     EXPECT_EQ(Bytes(FilePath()), before);
+    EXPECT_EQ(commands.revision(), revision) << "a save that gives no command a new row leaves the list as it was";
 
     commands[2].Value = "vb2";
     commands.remove(3);
