@@ -3,6 +3,7 @@
 //   bench_speech_grammar [numbers|words] [PHRASES]
 // numbers: "open item 12345", every number a word of its own pronounced by espeak-ng;
 // words: two dictionary words, 400 different ones, as bench/make_big_settings.sh writes them.
+#include "corpus.h"
 #include "speech/clsspeech.h"
 
 #include <QCoreApplication>
@@ -13,14 +14,6 @@
 #include <cstdio>
 
 namespace {
-
-long statusKb(const char* field) {
-    QFile f("/proc/self/status");
-    f.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field)) return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
 
 QStringList dictionaryWords() {
     QFile f(qEnvironmentVariable("VORLIX_DICT", "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict"));
@@ -47,12 +40,13 @@ int main(int argc, char** argv) {
         phrases << (kind == "words" ? words.value(i % 400) + ' ' + words.value((i / 400) % 400)
                                     : QStringLiteral("open item %1").arg(10000 + i));
     clsSpeech speech;
-    const long before = statusKb("VmRSS:");
+    const long before = corpus::statusKb("VmRSS:");
     QElapsedTimer t;
     t.start();
     speech.SetWords("ZQAgent", phrases.join(','));
     const qint64 ms = t.elapsed();
     std::printf("SetWords, %lld %s phrases: %lld ms; resident memory %ld kB before, %ld kB after, %ld kB at most\n",
-                qlonglong(phrases.size()), qPrintable(kind), ms, before, statusKb("VmRSS:"), statusKb("VmHWM:"));
+                qlonglong(phrases.size()), qPrintable(kind), ms, before, corpus::statusKb("VmRSS:"),
+                corpus::statusKb("VmHWM:"));
     return 0;
 }

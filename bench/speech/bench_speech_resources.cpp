@@ -23,14 +23,6 @@ double cpuSeconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-long statusKb(const char* field) {
-    QFile f("/proc/self/status");
-    f.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field)) return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
-
 void run(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -91,6 +83,7 @@ int main(int argc, char** argv) {
     const double talkSeconds = talk.size() / 16000.0;
     std::printf("listening to speech: %.2f%% of one core over %.0f s of speech and pauses (%d recognitions)\n",
                 100.0 * (cpuSeconds() - cpu) / (wall.elapsed() / 1000.0), talkSeconds, heard);
-    std::printf("resident memory: %ld kB now, %ld kB at most\n", statusKb("VmRSS:"), statusKb("VmHWM:"));
+    std::printf("resident memory: %ld kB now, %ld kB at most\n", corpus::statusKb("VmRSS:"),
+                corpus::statusKb("VmHWM:"));
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "corpus.h"
 
+#include <QFile>
+
 namespace corpus {
 
 QStringList phrases() {
@@ -111,6 +113,14 @@ std::vector<Utterance> build(int limit) {
         }
     }
     return all;
+}
+
+long statusKb(const char* field) {
+    QFile f("/proc/self/status");
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(field)) return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+    return 0;
 }
 
 } // namespace corpus

@@ -31,4 +31,7 @@ std::vector<Voice> voices();
 // Every utterance with its audio; `limit` > 0 keeps every n-th so that about `limit` remain.
 std::vector<Utterance> build(int limit = 0);
 
+// A field of /proc/self/status in kB ("VmRSS:", "VmHWM:"), 0 when missing.
+long statusKb(const char* field);
+
 } // namespace corpus
