@@ -1,26 +1,25 @@
-# Start-up and tray helpers for the end-to-end scripts, which drive the real agent; source this file.
+# Helpers for the end-to-end scripts, which drive the real agent; source this file.
 #   e2e_setup AGENT_BINARY [display] [audio]
 # makes $work (removed at exit with every process in $pids), copies the agent there and, for the
 # needs named, ends with 77 (skipped) unless tests/support/with-desktop.sh provides them.
 e2e_setup() {
-    local need
-    for need in "${@:2}"; do
-        case $need in
-        display) [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under tests/support/with-desktop.sh"; exit 77; } ;;
-        audio) [ -n "${VORLIX_TEST_SPEAKER:-}" ] || { echo "no virtual microphone: run under tests/support/with-desktop.sh"; exit 77; } ;;
-        esac
-    done
+    [[ " ${*:2} " != *" display "* || -n "${DISPLAY:-}" ]] || { echo "no DISPLAY: run under with-desktop.sh"; exit 77; }
+    [[ " ${*:2} " != *" audio "* || -n "${VORLIX_TEST_SPEAKER:-}" ]] || { echo "no microphone: run under with-desktop.sh"; exit 77; }
     work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX)
     pids=()
     trap '{ [ -z "${DISPLAY:-}" ] || xdotool keyup y ctrl || true; for p in "${pids[@]}"; do kill -9 "$p" || true; done; } 2>/dev/null
         rm -rf "$work"' EXIT
-    cp "$1" "$work/vorlix"
+    [ ! -f "$1" ] || cp "$1" "$work/vorlix"
 }
 
 fail() { echo "FAIL: $*"; cat "$work"/*.log 2>/dev/null || true; exit 1; }
 
-# Writes the settings file from SQL (its tables and rows).
+# Waits up to SECONDS (default 10) until the shell CONDITION holds.
+wait_for() { for _ in $(seq $((${2:-10} * 10))); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+
+# Writes the settings file from SQL; expect_sql SQL EXPECTED fails unless the file answers so.
 settings_file() { rm -f "$work"/settings.zqf* && sqlite3 "$work/settings.zqf" "$1"; }
+expect_sql() { local got; got=$(sqlite3 "$work/settings.zqf" "$1"); [ "$got" = "$2" ] || fail "$1 gives: $got"; }
 
 # Starts the agent of DIR (default $work; given its own copy) from another folder, logging to
 # NAME.log there; sets agent to its pid.
@@ -32,8 +31,7 @@ start_agent() { # [name [dir]]
     pids+=($agent)
 }
 
-# Starts the agent and waits for its icon in the tray and for its settings to load (the icon shows
-# while they still load; the menu fills once they have).
+# Starts the agent, then waits for its tray icon and its settings (the menu fills once they are loaded).
 start_agent_in_tray() { # [name]
     start_agent "$@"
     wait_tray_icon || fail "${1:-agent}: the tray icon never appeared"
@@ -46,26 +44,23 @@ start_trayer() {
     pids+=($!)
 }
 
-# Prints "WINDOW LEFT TOP SIZE" of each agent's tray icon (its small window in the tray), one a
-# line. The agents' hidden main windows are the large ones with the same class.
+# Prints "WINDOW LEFT TOP SIZE" of each agent's tray icon, one a line (the agents' hidden main
+# windows are the large ones of the same class); tray_icon_geometry the "LEFT TOP SIZE" of the first.
 tray_icons() {
     xwininfo -root -tree 2>/dev/null | awk '/\("vorlix" "Vorlix"\)/ { split($(NF-1), s, "x");
         if (s[1] + 0 <= 64) { split($NF, a, "+"); print $1, a[2], a[3], s[1] } }'
 }
-
-# Prints "LEFT TOP SIZE" of the first icon, nothing while there is none.
 tray_icon_geometry() { tray_icons | awk 'NR == 1 { print $2, $3, $4 }'; }
 
-# Waits up to SECONDS (default 10) until COUNT (default 1) icons sit still in the tray; sets
-# icon_x and icon_y to the centre of the first and icon_window to its window. An icon shows at the
-# screen's corner before the tray host takes it in and moves it.
+# Waits up to SECONDS (default 10) until COUNT (default 1) icons sit still in the tray (an icon shows
+# at the screen's corner before the tray host takes it in); sets icon_x and icon_y to the first's centre.
 wait_tray_icon() {
     local icons previous= window left top size
     for _ in $(seq $((${1:-10} * 10))); do
         icons=$(tray_icons)
         if [ "$(grep -c . <<<"$icons")" = "${2:-1}" ] && [ "$icons" = "$previous" ] && ! grep -q ' 0 0 ' <<<"$icons"; then
             read -r window left top size <<<"$icons"
-            icon_window=$window icon_x=$((left + size / 2)) icon_y=$((top + size / 2))
+            icon_x=$((left + size / 2)) icon_y=$((top + size / 2))
             return 0
         fi
         previous=$icons
@@ -75,17 +70,21 @@ wait_tray_icon() {
 }
 
 # Opens the tray menu and types the given keys (mnemonics) into it.
-tray_menu() {
-    xdotool mousemove "$icon_x" "$icon_y" click 3
-    sleep 0.4
-    xdotool key "$@"
-    sleep 0.3
+tray_menu() { xdotool mousemove "$icon_x" "$icon_y" click 3 sleep 0.4 key "$@" sleep 0.3; }
+
+# Whether a window of that title (of the agent PID, if given) shows, larger than a tray icon.
+visible() { # title [pid]
+    local w
+    for w in $(xdotool search --onlyvisible ${2:+--pid "$2"} --name "$1" 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        [ "$WIDTH" -gt 64 ] && win=$w && return 0
+    done
+    return 1
 }
 
-# Waits up to SECONDS for the agent to end by itself, then for its status, which must be 0.
+# Waits up to SECONDS for the agent to end by itself, with status 0.
 expect_end() { # what, [seconds]
-    for _ in $(seq $((${2:-10} * 10))); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$agent" 2>/dev/null && fail "$1: the agent did not end"
+    wait_for '! kill -0 "$agent" 2>/dev/null' "${2:-10}" || fail "$1: the agent did not end"
     local status=0
     wait "$agent" || status=$?
     [ "$status" = 0 ] || fail "$1: the agent ended with status $status"
