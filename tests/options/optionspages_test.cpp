@@ -25,16 +25,17 @@ struct Fixture {
         pages.InitOptions();
         fake.host.edits = 0;
     }
-    // EDITS edits so far, the last of the command list: the list shown, the menus, then the phrases.
-    bool followed(int edits) const {
-        const qsizetype menus = fake.host.calls.lastIndexOf("menus");
+    // EDITS edits so far, and since the last check the list shown, the menus, then the phrases followed.
+    bool followed(int edits) {
+        const qsizetype menus = fake.host.calls.indexOf("menus");
         QStringList names, listed;
         for (const KeyCommand& command : fake.agent.commands)
             names << command.Name;
         for (int row = 0; row < pages.lstKCommands->count(); ++row)
             listed << pages.lstKCommands->item(row)->text();
-        return fake.host.edits == edits && names == listed && menus >= 0 &&
-               fake.host.calls.indexOf(QRegularExpression("phrases .*"), menus) > menus;
+        const bool phrases = menus >= 0 && fake.host.calls.indexOf(QRegularExpression("phrases .*"), menus) > menus;
+        fake.host.calls.clear();
+        return fake.host.edits == edits && names == listed && phrases;
     }
     void load(int row) {
         pages.lstKCommands->setCurrentRow(row);
@@ -76,6 +77,7 @@ private slots:
         QCOMPARE(f.messages,
                  QStringList({"You must enter a \"Command Name\"!", "You must enter in a new \"Command Name\"."}));
         QCOMPARE(f.pages.txtKeyName->text(), " Mail  ");
+        f.fake.host.calls.clear();
         f.enter("  mail \t ", 2, " read mail ", 3, "Hi ");
         QCOMPARE(f.fake.agent.commands[4], (KeyCommand{"mail \t", "Voice Command", "read mail", "Say Message", "Hi"}));
         QCOMPARE(f.fake.speech.words, QStringList({"open mail", "read mail"}));
