@@ -61,7 +61,7 @@ expect_sql 'SELECT StartupText, ListenTime, ResponseListen FROM Settings' 'Welco
 start_agent first
 wait_tray_icon || fail "first: no tray icon"
 ! visible '^Vorlix Options$' || fail "the options window is open before anyone asked"
-"$work/vorlix" >"$work/second.log" 2>&1 || fail "the second start ended with status $?"
+timeout 20 "$work/vorlix" >"$work/second.log" 2>&1 || fail "the second start did not hand over (status $?)"
 kill -0 "$agent" 2>/dev/null || fail "the second start ended the first"
 wait_for "visible '^Vorlix Options$'" || fail "the running agent did not show its options"
 kill -9 "$agent"

@@ -115,13 +115,11 @@ TEST_F(AgentTest, EachTickAnswersTheHotKeyTheTimeoutAndEveryHeldWatch) {
     keyboard.state = {};
     keyboard.hold({0x11, 0x4C});
     agent.onRecognized("computer", 1.0f);
-    speech.calls.clear();
     Ticks(10);
     EXPECT_EQ(host.calls.filter("listening").size(), 10) << "held, the switch turns at every tick";
     EXPECT_TRUE(agent.isListening());
     EXPECT_EQ(speech.spoken.size(), 10);
     EXPECT_EQ(agent.mode, ListenMode::WindowClosed);
-    EXPECT_EQ(speech.calls.filter("StopListen").size(), 5);
 }
 
 TEST(ProgramStarter, SplitsQuotesOnlyAndStartsARealProgram) {

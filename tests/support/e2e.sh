@@ -1,7 +1,5 @@
-# Helpers for the end-to-end scripts, which drive the real agent; source this file.
-#   e2e_setup AGENT_BINARY [display] [audio]
-# makes $work (removed at exit with every process in $pids), copies the agent there and, for the
-# needs named, ends with 77 (skipped) unless tests/support/with-desktop.sh provides them.
+# Helpers for the end-to-end scripts. e2e_setup AGENT_BINARY [display] [audio] makes $work (removed at exit
+# with every process in $pids), copies the agent there and skips (77) without the display or audio named.
 e2e_setup() {
     [[ " ${*:2} " != *" display "* || -n "${DISPLAY:-}" ]] || { echo "no DISPLAY: run under with-desktop.sh"; exit 77; }
     [[ " ${*:2} " != *" audio "* || -n "${VORLIX_TEST_SPEAKER:-}" ]] || { echo "no microphone: run under with-desktop.sh"; exit 77; }
@@ -21,8 +19,7 @@ wait_for() { for _ in $(seq $((${2:-10} * 10))); do eval "$1" && return 0; sleep
 settings_file() { rm -f "$work"/settings.zqf* && sqlite3 "$work/settings.zqf" "$1"; }
 expect_sql() { local got; got=$(sqlite3 "$work/settings.zqf" "$1"); [ "$got" = "$2" ] || fail "$1 gives: $got"; }
 
-# Starts the agent of DIR (default $work; given its own copy) from another folder, logging to
-# NAME.log there; sets agent to its pid.
+# Starts the agent of DIR (default $work; given its own copy) from /, logging to DIR/NAME.log; sets agent.
 start_agent() { # [name [dir]]
     local dir=${2:-$work}
     [ -x "$dir/vorlix" ] || cp "$work/vorlix" "$dir/"
@@ -38,7 +35,6 @@ start_agent_in_tray() { # [name]
     sleep 1
 }
 
-# Starts trayer, the XEmbed tray host, at the top right of the screen.
 start_trayer() {
     trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
     pids+=($!)

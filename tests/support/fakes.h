@@ -23,23 +23,16 @@ struct RecordingHost : AgentHost {
     void Notify(const QString&, const QString& text) override { calls << "notify " + text; }
 };
 
-// A speech engine that remembers its phrases, calls and what it was asked to say.
+// A speech engine that remembers its phrases, devices and what it was asked to say.
 struct RecordingSpeech : SpeechEngine {
-    QStringList words, spoken, calls, devices, devicesSet;
+    QStringList words, spoken, devices, devicesSet;
     bool hasRule = false, active = false, audio = true;
     void SetWords(const QString&, const QString& list) override {
-        calls << "SetWords " + list;
         words = list.isEmpty() ? QStringList() : list.split(',');
         hasRule = true;
     }
-    bool StartListen(const QString&) override {
-        calls << "StartListen";
-        return active = hasRule;
-    }
-    void StopListen(const QString&) override {
-        calls << "StopListen";
-        active = false;
-    }
+    bool StartListen(const QString&) override { return active = hasRule; }
+    void StopListen(const QString&) override { active = false; }
     void SetDevice(const QString& name) override {
         devicesSet << name;
         hasRule = active = false;
