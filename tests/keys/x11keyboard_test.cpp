@@ -9,6 +9,7 @@
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -74,7 +75,8 @@ TEST_F(X11KeyboardTest, AnotherProcessReceivesExactlyWhatWasTyped) {
         {"[shift]2;[shift]a;[SHIFT]/", "Shift_L at Shift_L A Shift_L question"},
         {";;;[[;]];,;.;-;=;'", "semicolon bracketleft bracketright comma period minus equal apostrophe"},
         {"[f1];[f12];[enter];[tab];[esc];[back];a b", "F1 F12 Return Tab Escape BackSpace a space b"},
-        {"Hello;ωxω;Ω", "h e l l o Greek_omega x Greek_omega Greek_OMEGA"}, // named twice, typed twice
+        {"Hello;ωxω", "h e l l o Greek_omega x Greek_omega"}, // a key named twice is typed twice
+        {"ω;x;Ω;ω", "Greek_omega x Greek_OMEGA Greek_omega"}, // characters no key types, on lent keys
         {"[left][up][right][down];[home];[end];[pgup];[pgdn];[del];[ins]",
          "Left Up Right Down Home End Prior Next Delete Insert"},
     };
@@ -104,17 +106,16 @@ TEST_F(X11KeyboardTest, KeysAndButtonsHeldElsewhereAreSeen) {
                 held("[alt][f4]", {0x12, 0x73}));
     EXPECT_FALSE(held("[ctrl]y", {0x11}) || held("[ctrl]x", {0x11, 'Y'}));
 
-    XTestFakeButtonEvent(other, 3, True, CurrentTime);
-    XSync(other, False);
-    EXPECT_TRUE(kb->snapshot().isDown(0x02)) << "the right button is read from the pointer";
-    XTestFakeButtonEvent(other, 3, False, CurrentTime);
-    XSync(other, False);
-    keys::PressKey(0x01, *kb);
-    kb->flush();
-    EXPECT_TRUE(kb->snapshot().isDown(0x01)) << "a mouse code is sent as a button";
-    keys::ReleaseKey(0x01, *kb);
-    kb->flush();
-    EXPECT_FALSE(kb->snapshot().isDown(0x01) || kb->snapshot().isDown(0x02));
+    // Sent as button events, read back from the pointer; the left click last, as it closes the menu that a
+    // right click on the desktop opens.
+    for (keys::KeyCode button : {0x02, 0x01}) {
+        keys::PressKey(button, *kb);
+        kb->flush();
+        EXPECT_TRUE(kb->snapshot().isDown(button)) << int(button);
+        keys::ReleaseKey(button, *kb);
+        kb->flush();
+        EXPECT_FALSE(kb->snapshot().isDown(button)) << int(button);
+    }
 }
 
 // Every Latin-1 character that a key of the typing block types gets a code whose key carries it.
@@ -122,16 +123,15 @@ TEST_F(X11KeyboardTest, CharacterCodesFollowTheLayoutInForce) {
     const struct {
         const char* layout;
         std::u32string chars;
-        std::vector<keys::KeyCode> codes;
-    } cases[] = {{"us",
-                  U";=,-./`[\\]'aA& z",
-                  {0xBA, 0xBB, 0xBC, 0xBD, 0xBE, 0xBF, 0xC0, 0xDB, 0xDC, 0xDD, 0xDE, 0x41, 0x41, 0x37, 0x20, 0x5A}},
-                 {"de", U"zy+-@", {0x5A, 0x59, 0xBB, 0xBD, 0x51}}, // @ is AltGr+Q: the key, shift state dropped
-                 {"fr", U"a", {0x41}}};
+        const char* codes;
+    } cases[] = {{"us", U";=,-./`[\\]'aA& z", "BA BB BC BD BE BF C0 DB DC DD DE 41 41 37 20 5A"},
+                 {"de", U"zy+-@", "5A 59 BB BD 51"}, // @ is AltGr+Q: the key, shift state dropped
+                 {"fr", U"a", "41"}};
     for (const auto& c : cases) {
         setLayout(c.layout);
-        for (size_t i = 0; i < c.chars.size(); ++i)
-            EXPECT_EQ(kb->keyCodeOfChar(c.chars[i]), c.codes[i]) << c.layout << " #" << i;
+        std::istringstream codes(c.codes);
+        for (int i = 0, code; codes >> std::hex >> code; ++i)
+            EXPECT_EQ(kb->keyCodeOfChar(c.chars[size_t(i)]), code) << c.layout << " #" << i;
         for (char32_t ch = 0x21; ch <= 0xFF; ++ch) {
             // Typed by the digit row to the bottom row, the ISO key or the space bar: the code must lead there.
             bool typed = types(65, ch) || types(94, ch);
