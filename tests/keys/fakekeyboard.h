@@ -15,13 +15,12 @@ public:
     std::vector<std::string> events;
     KeyState state;
 
-    void press(KeyCode code) override { events.push_back("+" + hex(code)); }
-    void release(KeyCode code) override { events.push_back("-" + hex(code)); }
+    void press(KeyCode code) override { add("+%02X", code); }
+    void release(KeyCode code) override { add("-%02X", code); }
+    void pressChar(char32_t ch) override { add("+U%02X", ch); }
+    void releaseChar(char32_t ch) override { add("-U%02X", ch); }
     void flush() override { events.push_back("flush"); }
     KeyState snapshot() override { return state; }
-    void pressChar(char32_t ch) override { events.push_back("+U" + hex(ch)); }
-    void releaseChar(char32_t ch) override { events.push_back("-U" + hex(ch)); }
-
     KeyCode keyCodeOfChar(char32_t ch) override { return UsKeyCodeOfChar(ch); }
 
     void hold(std::initializer_list<int> codes) {
@@ -38,10 +37,10 @@ public:
     }
 
 private:
-    static std::string hex(unsigned v) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%02X", v);
-        return buf;
+    void add(const char* format, unsigned value) {
+        char text[16];
+        std::snprintf(text, sizeof text, format, value);
+        events.push_back(text);
     }
 };
 

@@ -1,14 +1,17 @@
 #include "keys/fakekeyboard.h"
 #include "keys/keysequence.h"
+#include "keys/openkeyboard.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 using keys::testing::FakeKeyboard;
+using namespace std::string_view_literals;
 
 namespace {
 
-std::string Sent(std::string_view text) {
-    FakeKeyboard kb;
+std::string Sent(std::string_view text, keys::testing::FakeKeyboard kb = {}) {
     keys::SendKeySequence(text, kb);
     return kb.log();
 }
@@ -18,10 +21,13 @@ int CodeOfText(std::string text) {
     return keys::KeyCodeOfText(text, kb);
 }
 
-// Asks the text and the watch parsed once (which the agent's ticks use); they must agree.
-bool Held(std::string_view watch, std::initializer_list<int> down) {
+// Asks the text and the watch parsed once (which the agent's ticks use); they must agree. `down` lists
+// the codes held, in hexadecimal.
+bool Held(std::string_view watch, const std::string& down) {
     FakeKeyboard kb;
-    kb.hold(down);
+    std::istringstream codes(down);
+    for (int code; codes >> std::hex >> code;)
+        kb.state.down.set(size_t(code));
     const bool held = keys::IsKeyWatchHeld(watch, kb.state, kb);
     EXPECT_EQ(keys::KeyWatch(watch).isHeld(kb.state, kb), held) << watch;
     return held;
@@ -29,172 +35,101 @@ bool Held(std::string_view watch, std::initializer_list<int> down) {
 
 } // namespace
 
-TEST(KeyCodeOfChar, UsesFirstCharacterAndFoldsCase) {
+// Every key name in any letter case, with its code, whether it is sent (s) and whether a watch tests
+// it first (t): then "[name]x" is held when that key and X are down, else the remainder ORs the codes.
+TEST(KeySequence, EveryKeyName) {
+    std::istringstream table(
+        "CTRL 11 st SHIFT 10 st ALT 12 st SPACE 20 st PRINT 2A t TAB 09 st CAPS 14 st NUM 90 st SCROLL 91 st ESC 1B st "
+        "ESCAPE 1B st BACK 08 st BACKSPACE 08 st ENT 0D st ENTER 0D st RETURN 0D st INS 2D st INSERT 2D st DEL 2E st "
+        "DELETE 2E st HOME 24 st END 23 st PAUSE 13 st PLAY FA st NEXT 22 st PREV 21 t M_PREV B1 st M_NEXT B0 st "
+        "M_PLAY B3 st M_STOP B2 st V_MUTE AD st V_DOWN AE st V_UP AF st LCTRL A2 s LSHIFT A0 s LALT A4 s RCTRL A3 s "
+        "RSHIFT A1 s RALT A5 s LCLICK 01 s MOUSE1 01 s MCLICK 04 s MOUSEWHEELCLICK 04 s RCLICK 02 s MOUSE2 02 s "
+        "PGUP 21 s PAGEUP 21 s PRIOR 21 s PGDN 22 s PAGEDOWN 22 s BREAK 13 s LEFT 25 s UP 26 s RIGHT 27 s DOWN 28 s");
+    for (std::string name, code, uses; table >> name >> code >> uses;) {
+        const std::string token = "[" + name + "]";
+        EXPECT_EQ(CodeOfText(token), std::stoi(code, nullptr, 16)) << token;
+        EXPECT_EQ(Sent(token), uses[0] == 's' ? "+" + code + " -" + code + " flush" : "") << token;
+        EXPECT_EQ(Held(token + "x", code + " 58"), uses.back() == 't') << token;
+    }
+}
+
+TEST(KeySequence, SendingPressesEachChordThenReleasesItInTheSameOrder) {
+    const std::pair<std::string_view, const char*> cases[] = {
+        {"", ""},
+        {"[ctrl]c;[ctrl]v", "+11 +43 -11 -43 +11 +56 -11 -56 flush"},
+        {"Hello;a", "+48 +45 +4C +4C +4F -48 -45 -4C -4C -4F +41 -41 flush"},
+        {";a b;", "+41 +20 +42 -41 -20 -42 flush"},
+        {"a;;b", "+41 +BA +42 -41 -BA -42 flush"},
+        {"[[x]]", "+DB +58 +DD -DB -58 -DD flush"},
+        {"&013&014&012&", "+DB +DD +BA +37 -DB -DD -BA -37 flush"},
+        {"a ]]", "+41 +20 +DD -41 -20 -DD flush"},             // escapes are read before spaces
+        {"[f5];[#65];[#41]", "+74 -74 +41 -41 +29 -29 flush"}, // decimal when sending
+        {"[f23];[f24];[f300]x;[#300]x;[#0]x;[foo]x;[print]x",
+         "+86 -86 +18 -18 +58 -58 +58 -58 +58 -58 +58 -58 +58 -58 flush"},
+        {"[#99999999999999999999];[fx];[f];[f1.5]", ""},
+        {"x[ctrl;y", "+58 -58 +59 -59 flush"}, // an unclosed [ drops the rest of its chord only
+        {"a\xFF\xC3/b", "+41 +BF +42 -41 -BF -42 flush"},
+        {"a\x01\tb\x7f", "+41 +09 +42 -41 -09 -42 flush"},
+        {"\0"sv, ""},
+        {"ω", "+U3C9 -U3C9 flush"}, // a character without a key goes to the back-end as a character
+    };
+    for (const auto& [text, log] : cases)
+        EXPECT_EQ(Sent(text), log) << text;
+}
+
+TEST(KeySequence, WithoutADisplayTheKeyboardTypesNothingAndSaysWhy) {
+    unsetenv("DISPLAY");
+    std::string why;
+    std::unique_ptr<keys::Keyboard> none = keys::openKeyboard(&why);
+    keys::SendKeySequence("abc", *none);
+    EXPECT_FALSE(why.empty() || keys::IsKeyWatchHeld("[ctrl]", none->snapshot(), *none));
+}
+
+TEST(KeySequence, CodeOfTextCombinesTheCodesItNames) {
+    const std::pair<std::string, int> cases[] = {
+        {"", 0},          {"[ctrl]a", 0x51},    {"ab", 0x43},
+        {"a&xyzb", 0x43}, {"&012", 0xBA},       {"[#41]", 0x41},
+        {"[#4z1]", 4},    {"[#]", 0},           {"[foo]", 0},
+        {"a[ctrl", 0x41}, {"[fx][f][f1.5]", 0}, {"[#ffffffffffffffffffff]", INT32_MAX},
+        {"[f23]", 0x86},  {"[f24]", 0x18},      {"]]x[[", 0xDD | 0x58 | 0xDB}};
+    for (const auto& [text, code] : cases)
+        EXPECT_EQ(CodeOfText(text), code) << text;
     FakeKeyboard kb;
-    EXPECT_EQ(keys::KeyCodeOfChar("a", kb), 0x41);
+    std::string text = "]]x[[";
+    keys::KeyCodeOfText(text, kb);
+    EXPECT_EQ(text, "&014x&013") << "the caller's text gets the placeholders";
     EXPECT_EQ(keys::KeyCodeOfChar("Abc", kb), 0x41);
-    EXPECT_EQ(keys::KeyCodeOfChar("&", kb), 0x37);
-    EXPECT_EQ(keys::KeyCodeOfChar(";", kb), 0xBA);
-    EXPECT_EQ(keys::KeyCodeOfChar(" ", kb), 0x20);
     EXPECT_EQ(keys::KeyCodeOfChar("", kb), 0);
-    EXPECT_EQ(keys::KeyCodeOfChar("ω", kb), keys::kNoKey);
     EXPECT_EQ(keys::KeyCodeOfChar("\xC3", kb), keys::kNoKey) << "a truncated UTF-8 sequence is no key";
 }
 
-TEST(KeyCodeOfText, CombinesCodesOfTheWatchCodeNames) {
-    EXPECT_EQ(CodeOfText(""), 0);
-    EXPECT_EQ(CodeOfText("a"), 0x41);
-    EXPECT_EQ(CodeOfText("[ctrl]"), 0x11);
-    EXPECT_EQ(CodeOfText("[CTRL]"), 0x11);
-    EXPECT_EQ(CodeOfText("[break]"), 0x13);
-    EXPECT_EQ(CodeOfText("[f5]"), 0x74);
-    EXPECT_EQ(CodeOfText("[f23]"), 0x86);
-    EXPECT_EQ(CodeOfText("[f24]"), 0x18);
-    EXPECT_EQ(CodeOfText("[f30]"), 0x1E);
-    EXPECT_EQ(CodeOfText("[#41]"), 0x41) << "hexadecimal in a watch";
-    EXPECT_EQ(CodeOfText("[#4z1]"), 0x4) << "reading stops at the first non-digit";
-    EXPECT_EQ(CodeOfText("[#]"), 0);
-    EXPECT_EQ(CodeOfText("[ctrl]a"), 0x51);
-    EXPECT_EQ(CodeOfText("ab"), 0x43);
-    EXPECT_EQ(CodeOfText("a&xyzb"), 0x43);
-    EXPECT_EQ(CodeOfText("&012"), 0xBA);
-    EXPECT_EQ(CodeOfText("[foo]"), 0);
+// Watches held while the keys with these codes (hexadecimal) are down, and watches not held then.
+TEST(KeySequence, AWatchIsHeldWhenItsFirstEntryAndTheRestAreDown) {
+    const std::pair<std::string_view, const char*> held[] = {
+        {"[ctrl]l", "11 4C"},     {"[CTRL]L", "11 4C"},  {"y;[ctrl]x", "11 58"}, {"[ctrl]", "11 41"},
+        {"[alt][ctrl]", "11 12"}, {"[ctrl]ab", "11 43"}, {";;", "BA"},           {"[[", "DB"},
+        {"[ctrl][#41]", "11 41"}, {"[#65]", "65"},       {"[f23]", "86"},        {"[f30]x", "58"}};
+    const std::pair<std::string_view, const char*> notHeld[] = {
+        {"[ctrl]l", "11"}, {"", "58"},       {"[alt][ctrl]", "11"}, {"[ctrl]ab", "11 41 42"},
+        {"[#65]", "41"},   {"[#1ff]", "FF"}, {"[f24]", "18"},       {"[f30]", "1E"},
+        {"x;", ""},        {";x", ""},       {"[ctrl][foo]", "11"}, {"[ctrl][#41", "11 41"}};
+    for (const auto& [watch, down] : held)
+        EXPECT_TRUE(Held(watch, down)) << watch;
+    for (const auto& [watch, down] : notHeld)
+        EXPECT_FALSE(Held(watch, down)) << watch;
 }
 
-TEST(KeyCodeOfText, ReplacesBracketEscapesInTheCallersText) {
-    FakeKeyboard kb;
-    std::string text = "]]x[[";
-    EXPECT_EQ(keys::KeyCodeOfText(text, kb), 0xDD | 0x58 | 0xDB);
-    EXPECT_EQ(text, "&014x&013");
-}
-
-TEST(KeyCodeOfText, BadTokensNameNoKey) {
-    EXPECT_EQ(CodeOfText("a[ctrl"), 0x41) << "an unclosed [ ends the reading";
-    EXPECT_EQ(CodeOfText("[fx]"), 0);
-    EXPECT_EQ(CodeOfText("[f]"), 0);
-    EXPECT_EQ(CodeOfText("[f1.5]"), 0);
-    EXPECT_EQ(CodeOfText("[#ffffffffffffffffffff]"), INT32_MAX) << "huge numbers saturate";
-    EXPECT_EQ(CodeOfText("[space]"), 0x20) << "every key name is understood in a watch's remainder";
-    EXPECT_EQ(CodeOfText("[left]"), 0x25);
-}
-
-TEST(SendKeySequence, PressesEachChordThenReleasesItInTheSameOrder) {
-    EXPECT_EQ(Sent(""), "");
-    EXPECT_EQ(Sent("[ctrl]c;[ctrl]v"), "+11 +43 -11 -43 +11 +56 -11 -56 flush");
-    EXPECT_EQ(Sent("a;"), "+41 -41 flush");
-    EXPECT_EQ(Sent(";a"), "+41 -41 flush");
-    EXPECT_EQ(Sent("hello"), "+48 +45 +4C +4C +4F -48 -45 -4C -4C -4F flush");
-    EXPECT_EQ(Sent("Hello"), Sent("hello"));
-    EXPECT_EQ(Sent("a b"), "+41 +20 +42 -41 -20 -42 flush");
-    EXPECT_EQ(Sent("[lclick]"), "+01 -01 flush");
-    EXPECT_EQ(Sent("[mousewheelclick];[MOUSE2]"), "+04 -04 +02 -02 flush");
-}
-
-TEST(SendKeySequence, EscapesAndPlaceholders) {
-    EXPECT_EQ(Sent("a;;b"), "+41 +BA +42 -41 -BA -42 flush");
-    EXPECT_EQ(Sent("[[x]]"), "+DB +58 +DD -DB -58 -DD flush");
-    EXPECT_EQ(Sent("&013&014&012"), Sent("[[]];;"));
-    EXPECT_EQ(Sent("&"), "+37 -37 flush");
-    EXPECT_EQ(Sent("a ]]"), "+41 +20 +DD -41 -20 -DD flush") << "escapes are read before spaces";
-}
-
-TEST(SendKeySequence, FunctionAndCodeTokens) {
-    EXPECT_EQ(Sent("[f5]"), "+74 -74 flush");
-    EXPECT_EQ(Sent("[#65]"), "+41 -41 flush") << "decimal when sending";
-    EXPECT_EQ(Sent("[#41]"), "+29 -29 flush");
-    EXPECT_EQ(Sent("[foo]x"), "+58 -58 flush");
-    EXPECT_EQ(Sent("[print]x"), "+58 -58 flush") << "[print] is a watch-only name";
-}
-
-TEST(SendKeySequence, BadTokensSendNothingAndNeverAnOutOfRangeCode) {
-    EXPECT_EQ(Sent("[#300]x"), "+58 -58 flush");
-    EXPECT_EQ(Sent("[f300]x"), "+58 -58 flush");
-    EXPECT_EQ(Sent("[#0]x"), "+58 -58 flush");
-    EXPECT_EQ(Sent("[#99999999999999999999]"), "");
-    EXPECT_EQ(Sent("[fx];[f]"), "");
-    EXPECT_EQ(Sent("x[ctrl;y"), "+58 -58 +59 -59 flush") << "an unclosed [ drops the rest of its chord only";
-    EXPECT_EQ(Sent("a\xFF\xC3/b"), "+41 +BF +42 -41 -BF -42 flush") << "invalid bytes are skipped";
-    EXPECT_EQ(Sent("ω"), "+U3C9 -U3C9 flush") << "a character without a key goes to the back-end as a character";
-}
-
-TEST(IsKeyWatchHeld, TestsTheFirstListedEntryAndTheRemaindersCode) {
-    EXPECT_TRUE(Held("[ctrl]l", {0x11, 0x4C}));
-    EXPECT_FALSE(Held("[ctrl]l", {0x11}));
-    EXPECT_TRUE(Held("[CTRL]L", {0x11, 0x4C}));
-    EXPECT_TRUE(Held("[ctrl]y;[ctrl]x", {0x11, 0x58}));
-    EXPECT_TRUE(Held("[ctrl]", {0x11, 0x41}));
-    EXPECT_TRUE(Held("x", {0x58}));
-    EXPECT_FALSE(Held("", {0x58}));
-    EXPECT_TRUE(Held("[alt][ctrl]", {0x11, 0x12})) << "Ctrl is tested, [alt] is the remainder";
-    EXPECT_FALSE(Held("[alt][ctrl]", {0x11}));
-    EXPECT_TRUE(Held("[ctrl]ab", {0x11, 0x43})) << "the remainder is the OR of its codes";
-    EXPECT_FALSE(Held("[ctrl]ab", {0x11, 0x41, 0x42}));
-    EXPECT_TRUE(Held("[m_stop]x", {0xB2, 0x58}));
-    EXPECT_FALSE(Held("[m_stop]x", {0xB0, 0x58}));
-    EXPECT_TRUE(Held("[ent]", {0x0D}));
-    EXPECT_TRUE(Held(";;", {0xBA}));
-    EXPECT_TRUE(Held("[[", {0xDB}));
-}
-
-TEST(IsKeyWatchHeld, CodeAndFunctionKeyTokens) {
-    EXPECT_TRUE(Held("[ctrl][#41]", {0x11, 0x41}));
-    EXPECT_TRUE(Held("[#65]", {0x65})) << "hexadecimal when watching";
-    EXPECT_FALSE(Held("[#65]", {0x41}));
-    EXPECT_TRUE(Held("[f5]", {0x74}));
-    EXPECT_TRUE(Held("[alt][f4]", {0x12, 0x73}));
-    EXPECT_TRUE(Held("[f30]x", {0x58})) << "[f24] and above test nothing";
-    EXPECT_FALSE(Held("[#1ff]", {0xFF}));
-}
-
-TEST(IsKeyWatchHeld, AlternativesThatNameNoKeyAreNeverHeld) {
-    EXPECT_FALSE(Held("x;", {}));
-    EXPECT_FALSE(Held(";x", {}));
-    EXPECT_FALSE(Held(";", {}));
-    EXPECT_FALSE(Held("[f24]", {}));
-    EXPECT_FALSE(Held("[f30]", {0x1E}));
-    EXPECT_FALSE(Held("[foo]", {}));
-    EXPECT_FALSE(Held("[ctrl][foo]", {0x11}));
-    EXPECT_FALSE(Held("[ctrl][#41", {0x11, 0x41})) << "an unclosed token is not a key";
-}
-
-TEST(IsKeyWatchHeld, SendOnlyNamesWorkInTheRemainder) {
-    EXPECT_TRUE(Held("[ctrl][left]", {0x11, 0x25}));
-    EXPECT_TRUE(Held("[ctrl][space]", {0x11, 0x20}));
-    EXPECT_TRUE(Held("[alt][lclick]", {0x12, 0x01}));
-}
-
-TEST(BadInput, ControlCharactersWithoutAKeyAreSkipped) {
-    EXPECT_EQ(Sent(std::string("a\x01\tb\x7f", 5)), "+41 +09 +42 -41 -09 -42 flush");
-    EXPECT_EQ(Sent(std::string("\0", 1)), "");
-}
-
-TEST(BadInput, MegabytesOfBracketsAreReadInLinearTime) {
+TEST(KeySequence, MegabytesOfBracketsAreReadInLinearTime) {
     const size_t n = 1 << 19;
-    const std::string texts[] = {
-        std::string(n, '['),
-        std::string(n, ']'),
-        std::string(n, ';'),
-        "[#" + std::string(n, '9') + "]",
-        "[f" + std::string(n, '1') + "]",
-        [&] {
-            std::string s;
-            while (s.size() < n)
-                s += "[ctrl][f";
-            return s;
-        }(),
-        [&] {
-            std::string s;
-            while (s.size() < n)
-                s += "[a;[[#]]&01";
-            return s;
-        }(),
-    };
-    for (const std::string& text : texts) {
+    std::string chords, tokens;
+    while (chords.size() < n)
+        chords += "[ctrl][f", tokens += "[a;[[#]]&01";
+    for (std::string text : {std::string(n, '['), std::string(n, ']'), std::string(n, ';'),
+                             "[#" + std::string(n, '9') + "]", "[f" + std::string(n, '1') + "]", chords, tokens}) {
         FakeKeyboard kb;
-        keys::SendKeySequence(text, kb);
         kb.hold({0x11, 0xDB, 0xDD});
+        keys::SendKeySequence(text, kb);
         keys::IsKeyWatchHeld(text, kb.state, kb);
-        std::string copy = text;
-        EXPECT_GE(keys::KeyCodeOfText(copy, kb), 0);
+        EXPECT_GE(keys::KeyCodeOfText(text, kb), 0);
     }
 }

@@ -6,15 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <X11/XKBlib.h>
-#include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-#include <cstdlib>
-#include <string>
+#include <algorithm>
+#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
-using keys::testing::KeyProbe;
 
 namespace {
 
@@ -24,8 +22,7 @@ protected:
     // its last client leaves.
     static void SetUpTestSuite() {
         for (int attempt = 0; attempt < 40 && std::getenv("DISPLAY") && !shared; ++attempt) {
-            shared = keys::X11Keyboard::open();
-            if (!shared) std::this_thread::sleep_for(50ms);
+            if (!(shared = keys::X11Keyboard::open())) std::this_thread::sleep_for(50ms);
         }
     }
     static void TearDownTestSuite() { shared.reset(); }
@@ -33,170 +30,134 @@ protected:
     void SetUp() override {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "DISPLAY is not set: run under tests/support/with-desktop.sh";
         ASSERT_TRUE(shared) << "cannot open the display";
-        keyboard = shared.get();
+        kb = shared.get();
+        other = XOpenDisplay(nullptr);
+    }
+    void TearDown() override {
+        if (other) XCloseDisplay(other);
     }
 
-    void setLayout(const char* layout) {
-        const std::string command = std::string("setxkbmap ") + layout;
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        keyboard->snapshot();
+    void setLayout(const std::string& layout) {
+        ASSERT_EQ(std::system(("setxkbmap " + layout).c_str()), 0) << layout;
+        kb->snapshot();
     }
 
-    // What the probe window received for `text`.
-    std::vector<std::string> typed(const std::string& text, size_t expected) {
-        KeyProbe probe;
-        EXPECT_TRUE(probe.ready()) << "the probe window did not get the focus";
-        keys::SendKeySequence(text, *keyboard);
-        std::vector<std::string> got = probe.read(expected, 3s);
-        const std::vector<std::string> extra = probe.read(1, 100ms);
-        got.insert(got.end(), extra.begin(), extra.end());
-        return got;
+    // The probe window, in another process, receives exactly the keys `names` (space separated) for `text`.
+    void expectTyped(const std::string& text, const std::string& names) {
+        keys::testing::KeyProbe probe;
+        ASSERT_TRUE(probe.ready()) << "the probe window did not get the focus";
+        keys::SendKeySequence(text, *kb);
+        std::vector<std::string> got = probe.read(size_t(std::count(names.begin(), names.end(), ' ')) + 1, 3s);
+        for (const std::string& extra : probe.read(1, 100ms))
+            got.push_back(extra);
+        std::string all;
+        for (const std::string& name : got)
+            all += (all.empty() ? "" : " ") + name;
+        EXPECT_EQ(all, names) << text;
     }
 
-    // Every Latin-1 character that a key of the typing block types gets a code whose key carries it.
-    void expectEveryCharacterRoundTrips(const char* layout) {
-        Display* display = keyboard->display();
-        const auto carries = [&](unsigned keycode, char32_t ch) {
-            for (int level = 0; level < 4; ++level)
-                if (XkbKeycodeToKeysym(display, KeyCode(keycode), 0, level) == KeySym(ch)) return true;
-            return false;
-        };
-        for (char32_t ch = 0x21; ch <= 0xFF; ++ch) {
-            if (ch >= 0x7F && ch < 0xA0) continue;
-            // Keys of the typing block: the digit row to the bottom row, the ISO key and the space bar.
-            bool typed = carries(65, ch) || carries(94, ch);
-            for (unsigned keycode = 10; keycode <= 61 && !typed; ++keycode)
-                typed = carries(keycode, ch);
-            if (!typed) continue;
-            const keys::KeyCode code = keyboard->keyCodeOfChar(ch);
-            ASSERT_NE(code, keys::kNoKey) << layout << " U+" << std::hex << unsigned(ch);
-            EXPECT_TRUE(carries(keyboard->keycodeOf(code), ch))
-                << layout << " U+" << std::hex << unsigned(ch) << " code " << unsigned(code);
-        }
+    // Whether the X key `keycode` types `ch` at some shift level.
+    bool types(unsigned keycode, char32_t ch) {
+        for (int level = 0; level < 4; ++level)
+            if (XkbKeycodeToKeysym(kb->display(), KeyCode(keycode), 0, level) == KeySym(ch)) return true;
+        return false;
     }
 
     static inline std::unique_ptr<keys::X11Keyboard> shared;
-    keys::X11Keyboard* keyboard = nullptr;
+    keys::X11Keyboard* kb = nullptr;
+    Display* other = nullptr; // another client, pressing keys as the user would
 };
-
-using Names = std::vector<std::string>;
 
 TEST_F(X11KeyboardTest, AnotherProcessReceivesExactlyWhatWasTyped) {
     setLayout("us");
-    EXPECT_EQ(typed("abc;xyz;1;2;3", 9), (Names{"a", "b", "c", "x", "y", "z", "1", "2", "3"}));
-    EXPECT_EQ(typed("[shift]2;[shift]a;[SHIFT]/", 6), (Names{"Shift_L", "at", "Shift_L", "A", "Shift_L", "question"}));
-    EXPECT_EQ(typed(";;;[[;]];,;.;-;=;'", 8),
-              (Names{"semicolon", "bracketleft", "bracketright", "comma", "period", "minus", "equal", "apostrophe"}));
-    EXPECT_EQ(typed("[f1];[f5];[f12];[enter];[tab];[esc];[back];a b", 10),
-              (Names{"F1", "F5", "F12", "Return", "Tab", "Escape", "BackSpace", "a", "space", "b"}));
-    EXPECT_EQ(typed("Hello;ωxω", 8), (Names{"h", "e", "l", "l", "o", "Greek_omega", "x", "Greek_omega"}))
-        << "a key named twice in one chord is typed twice";
-    EXPECT_EQ(typed("[left][up][right][down];[home];[end];[pgup];[pgdn];[del];[ins]", 10),
-              (Names{"Left", "Up", "Right", "Down", "Home", "End", "Prior", "Next", "Delete", "Insert"}));
-}
-
-TEST_F(X11KeyboardTest, ACharacterNoKeyTypesArrivesThroughALentKey) {
-    setLayout("us");
-    ASSERT_EQ(keyboard->keyCodeOfChar(U'ω'), keys::kNoKey);
-    EXPECT_EQ(typed("ω;x;Ω;ω", 4), (Names{"Greek_omega", "x", "Greek_OMEGA", "Greek_omega"}));
-    keyboard->snapshot();
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'ω'), keys::kNoKey) << "the lent key is given back";
-}
-
-TEST_F(X11KeyboardTest, KeysHeldElsewhereMakeTheWatchHeld) {
-    setLayout("us");
-    Display* other = XOpenDisplay(nullptr);
-    ASSERT_TRUE(other);
-    const auto key = [&](unsigned keycode, bool down) {
-        XTestFakeKeyEvent(other, keycode, down, CurrentTime);
-        XSync(other, False);
+    const std::pair<const char*, const char*> cases[] = {
+        {"abc;1;2", "a b c 1 2"},
+        {"[shift]2;[shift]a;[SHIFT]/", "Shift_L at Shift_L A Shift_L question"},
+        {";;;[[;]];,;.;-;=;'", "semicolon bracketleft bracketright comma period minus equal apostrophe"},
+        {"[f1];[f12];[enter];[tab];[esc];[back];a b", "F1 F12 Return Tab Escape BackSpace a space b"},
+        {"Hello;ωxω", "h e l l o Greek_omega x Greek_omega"}, // a key named twice is typed twice
+        {"ω;x;Ω;ω", "Greek_omega x Greek_OMEGA Greek_omega"}, // characters no key types, on lent keys
+        {"[left][up][right][down];[home];[end];[pgup];[pgdn];[del];[ins]",
+         "Left Up Right Down Home End Prior Next Delete Insert"},
     };
-    const auto held = [&](const char* watch) { return keys::IsKeyWatchHeld(watch, keyboard->snapshot(), *keyboard); };
-    const unsigned ctrl = keyboard->keycodeOf(0x11), y = keyboard->keycodeOf('Y');
-    const unsigned alt = keyboard->keycodeOf(0x12), f4 = keyboard->keycodeOf(0x73);
-
-    EXPECT_FALSE(held("[ctrl]y"));
-    key(ctrl, true);
-    EXPECT_FALSE(held("[ctrl]y"));
-    EXPECT_TRUE(held("[ctrl]"));
-    key(y, true);
-    EXPECT_TRUE(held("[ctrl]y"));
-    EXPECT_TRUE(held("[ctrl]x;[CTRL]Y"));
-    EXPECT_FALSE(held("[ctrl]x"));
-    key(y, false);
-    EXPECT_FALSE(held("[ctrl]y"));
-    key(ctrl, false);
-    EXPECT_FALSE(held("[ctrl]"));
-
-    key(alt, true);
-    key(f4, true);
-    EXPECT_TRUE(held("[alt][f4]"));
-    key(f4, false);
-    key(alt, false);
-    EXPECT_FALSE(held("[alt][f4]"));
-
-    keys::PressKey(0x01, *keyboard);
-    keyboard->flush();
-    EXPECT_TRUE(keyboard->snapshot().isDown(0x01)) << "a mouse code is sent as a button";
-    keys::ReleaseKey(0x01, *keyboard);
-    keyboard->flush();
-    EXPECT_FALSE(keyboard->snapshot().isDown(0x01));
-
-    XTestFakeButtonEvent(other, 3, True, CurrentTime);
-    XSync(other, False);
-    EXPECT_TRUE(keyboard->snapshot().isDown(0x02)) << "the right button is read from the pointer";
-    XTestFakeButtonEvent(other, 3, False, CurrentTime);
-    XSync(other, False);
-    EXPECT_FALSE(keyboard->snapshot().isDown(0x02));
-    XCloseDisplay(other);
+    for (const auto& [text, names] : cases)
+        expectTyped(text, names);
+    EXPECT_EQ(XKeysymToKeycode(other, XStringToKeysym("Greek_omega")), 0) << "the keys lent to type ω are given back";
 }
 
-TEST_F(X11KeyboardTest, CharacterCodesFollowTheLayoutInForce) {
+TEST_F(X11KeyboardTest, KeysAndButtonsHeldElsewhereAreSeen) {
     setLayout("us");
-    const std::u32string punctuation = U";=,-./`[\\]'";
-    const int codes[] = {0xBA, 0xBB, 0xBC, 0xBD, 0xBE, 0xBF, 0xC0, 0xDB, 0xDC, 0xDD, 0xDE};
-    for (size_t i = 0; i < punctuation.size(); ++i)
-        EXPECT_EQ(keyboard->keyCodeOfChar(punctuation[i]), codes[i]) << char(punctuation[i]);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'a'), 0x41);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'A'), 0x41);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'&'), 0x37);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U' '), 0x20);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'z'), 0x5A);
-    expectEveryCharacterRoundTrips("us");
+    ASSERT_TRUE(other);
+    // Whether the watch is held while the keys are down; it must not be once they are up again.
+    const auto held = [&](const char* watch, std::initializer_list<keys::KeyCode> codes) {
+        bool result = false;
+        for (bool down : {true, false}) {
+            for (keys::KeyCode code : codes)
+                XTestFakeKeyEvent(other, kb->keycodeOf(code), down, CurrentTime);
+            XSync(other, False);
+            const bool now = keys::IsKeyWatchHeld(watch, kb->snapshot(), *kb);
+            EXPECT_TRUE(down || !now) << watch;
+            result = result || now;
+        }
+        return result;
+    };
+    EXPECT_TRUE(held("[ctrl]y", {0x11, 'Y'}) && held("[ctrl]x;[CTRL]Y", {0x11, 'Y'}) &&
+                held("[alt][f4]", {0x12, 0x73}));
+    EXPECT_FALSE(held("[ctrl]y", {0x11}) || held("[ctrl]x", {0x11, 'Y'}));
 
+    // Sent as button events, read back from the pointer; the left click last, as it closes the menu that a
+    // right click on the desktop opens.
+    for (keys::KeyCode button : {0x02, 0x01}) {
+        keys::PressKey(button, *kb);
+        kb->flush();
+        EXPECT_TRUE(kb->snapshot().isDown(button)) << int(button);
+        keys::ReleaseKey(button, *kb);
+        kb->flush();
+        EXPECT_FALSE(kb->snapshot().isDown(button)) << int(button);
+    }
+}
+
+// Every Latin-1 character that a key of the typing block types gets a code whose key carries it.
+TEST_F(X11KeyboardTest, CharacterCodesFollowTheLayoutInForce) {
+    const struct {
+        const char* layout;
+        std::u32string chars;
+        const char* codes;
+    } cases[] = {{"us", U";=,-./`[\\]'aA& z", "BA BB BC BD BE BF C0 DB DC DD DE 41 41 37 20 5A"},
+                 {"de", U"zy+-@", "5A 59 BB BD 51"}, // @ is AltGr+Q: the key, shift state dropped
+                 {"fr", U"a", "41"}};
+    for (const auto& c : cases) {
+        setLayout(c.layout);
+        std::istringstream codes(c.codes);
+        for (int i = 0, code; codes >> std::hex >> code; ++i)
+            EXPECT_EQ(kb->keyCodeOfChar(c.chars[size_t(i)]), code) << c.layout << " #" << i;
+        for (char32_t ch = 0x21; ch <= 0xFF; ++ch) {
+            // Typed by the digit row to the bottom row, the ISO key or the space bar: the code must lead there.
+            bool typed = types(65, ch) || types(94, ch);
+            for (unsigned keycode = 10; keycode <= 61 && !typed; ++keycode)
+                typed = types(keycode, ch);
+            if (typed) {
+                EXPECT_TRUE(types(kb->keycodeOf(kb->keyCodeOfChar(ch)), ch))
+                    << c.layout << " U+" << std::hex << unsigned(ch);
+            }
+        }
+    }
+    EXPECT_EQ(kb->keycodeOf('A'), 24u) << "the French A is where the US Q is";
     setLayout("de");
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'z'), 0x5A) << "letters keep their codes on a German layout";
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'y'), 0x59);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'+'), 0xBB);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'-'), 0xBD);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'@'), 0x51) << "AltGr+Q: the key, shift state dropped";
-    expectEveryCharacterRoundTrips("de");
-    EXPECT_EQ(typed("y;z;[shift]7", 4), (Names{"y", "z", "Shift_L", "slash"}));
-
-    setLayout("fr");
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'a'), 0x41) << "letters keep their codes on a French layout";
-    EXPECT_EQ(keyboard->keycodeOf('A'), 24u);
-    expectEveryCharacterRoundTrips("fr");
+    expectTyped("y;z;[shift]7", "y z Shift_L slash");
     setLayout("us");
 }
 
 TEST_F(X11KeyboardTest, SwitchingTheLayoutGroupIsSeenAtTheNextTick) {
     setLayout("-layout us,de");
-    Display* other = XOpenDisplay(nullptr);
     ASSERT_TRUE(other);
-    const auto lockGroup = [&](unsigned group) {
+    for (unsigned group : {0u, 1u, 0u}) {
         XkbLockGroup(other, XkbUseCoreKbd, group);
         XSync(other, False);
-        keyboard->snapshot();
-    };
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'ß'), keys::kNoKey);
-    lockGroup(1);
-    EXPECT_NE(keyboard->keyCodeOfChar(U'ß'), keys::kNoKey);
-    EXPECT_EQ(keyboard->keycodeOf('Z'), 29u) << "the German Z sits where the US Y does";
-    lockGroup(0);
-    EXPECT_EQ(keyboard->keyCodeOfChar(U'ß'), keys::kNoKey);
-    EXPECT_EQ(keyboard->keycodeOf('Z'), 52u);
-    XCloseDisplay(other);
+        kb->snapshot();
+        EXPECT_EQ(kb->keyCodeOfChar(U'ß') != keys::kNoKey, group == 1);
+        EXPECT_EQ(kb->keycodeOf('Z'), group == 1 ? 29u : 52u) << "the German Z sits where the US Y does";
+    }
     setLayout("us");
 }
 
