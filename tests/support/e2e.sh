@@ -3,8 +3,7 @@
 e2e_setup() {
     [[ " ${*:2} " != *" display "* || -n "${DISPLAY:-}" ]] || { echo "no DISPLAY: run under with-desktop.sh"; exit 77; }
     [[ " ${*:2} " != *" audio "* || -n "${VORLIX_TEST_SPEAKER:-}" ]] || { echo "no microphone: run under with-desktop.sh"; exit 77; }
-    work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX)
-    pids=()
+    work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX) pids=()
     trap '{ [ -z "${DISPLAY:-}" ] || xdotool keyup y ctrl || true; for p in "${pids[@]}"; do kill -9 "$p" || true; done; } 2>/dev/null
         rm -rf "$work"' EXIT
     [ ! -f "$1" ] || cp "$1" "$work/vorlix"
@@ -23,22 +22,13 @@ expect_sql() { local got; got=$(sqlite3 "$work/settings.zqf" "$1"); [ "$got" = "
 start_agent() { # [name [dir]]
     local dir=${2:-$work}
     [ -x "$dir/vorlix" ] || cp "$work/vorlix" "$dir/"
-    (cd / && exec "$dir/vorlix") >>"$dir/${1:-agent}.log" 2>&1 &
-    agent=$!
-    pids+=($agent)
+    (cd / && exec "$dir/vorlix") >>"$dir/${1:-agent}.log" 2>&1 & agent=$! pids+=($!)
 }
 
 # Starts the agent, then waits for its tray icon and its settings (the menu fills once they are loaded).
-start_agent_in_tray() { # [name]
-    start_agent "$@"
-    wait_tray_icon || fail "${1:-agent}: the tray icon never appeared"
-    sleep 1
-}
+start_agent_in_tray() { start_agent "$@" && wait_tray_icon && sleep 1 || fail "${1:-agent}: the tray icon never appeared"; }
 
-start_trayer() {
-    trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
-    pids+=($!)
-}
+start_trayer() { trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 & pids+=($!); }
 
 # Prints "WINDOW LEFT TOP SIZE" of each agent's tray icon, one a line (the agents' hidden main
 # windows are the large ones of the same class); tray_icon_geometry the "LEFT TOP SIZE" of the first.
@@ -51,37 +41,28 @@ tray_icon_geometry() { tray_icons | awk 'NR == 1 { print $2, $3, $4 }'; }
 # Waits up to SECONDS (default 10) until COUNT (default 1) icons sit still in the tray (an icon shows
 # at the screen's corner before the tray host takes it in); sets icon_x and icon_y to the first's centre.
 wait_tray_icon() {
-    local icons previous= window left top size
-    for _ in $(seq $((${1:-10} * 10))); do
-        icons=$(tray_icons)
-        if [ "$(grep -c . <<<"$icons")" = "${2:-1}" ] && [ "$icons" = "$previous" ] && ! grep -q ' 0 0 ' <<<"$icons"; then
-            read -r window left top size <<<"$icons"
-            icon_x=$((left + size / 2)) icon_y=$((top + size / 2))
-            return 0
-        fi
-        previous=$icons
-        sleep 0.1
-    done
-    return 1
+    local icons previous= count=${2:-1} window left top size
+    wait_for 'icons=$(tray_icons); [ "$icons" = "$previous" ] && [ "$(grep -c . <<<"$icons")" = "$count" ] &&
+        ! grep -q " 0 0 " <<<"$icons" || { previous=$icons && false; }' "${1:-10}" || return 1
+    read -r window left top size <<<"$icons"
+    icon_x=$((left + size / 2)) icon_y=$((top + size / 2))
 }
 
 # Opens the tray menu and types the given keys (mnemonics) into it.
 tray_menu() { xdotool mousemove "$icon_x" "$icon_y" click 3 sleep 0.4 key "$@" sleep 0.3; }
 
-# Whether a window of that title (of the agent PID, if given) shows, larger than a tray icon.
+# Whether a window of that title (of the agent PID, if given) shows, larger than a tray icon; sets win.
 visible() { # title [pid]
-    local w
-    for w in $(xdotool search --onlyvisible ${2:+--pid "$2"} --name "$1" 2>/dev/null); do
-        eval "$(xdotool getwindowgeometry --shell "$w")"
-        [ "$WIDTH" -gt 64 ] && win=$w && return 0
+    for win in $(xdotool search --onlyvisible ${2:+--pid "$2"} --name "$1" 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$win")"
+        [ "$WIDTH" -gt 64 ] && return 0
     done
     return 1
 }
 
-# Waits up to SECONDS for the agent to end by itself, with status 0.
-expect_end() { # what, [seconds]
-    wait_for '! kill -0 "$agent" 2>/dev/null' "${2:-10}" || fail "$1: the agent did not end"
-    local status=0
-    wait "$agent" || status=$?
-    [ "$status" = 0 ] || fail "$1: the agent ended with status $status"
+# Sends the agent SIGNAL (if one is named) and waits up to 10 s for it to end, with status 0.
+expect_end() { # what [signal]
+    [ -z "${2:-}" ] || kill -s "$2" "$agent"
+    wait_for '! kill -0 "$agent" 2>/dev/null' || fail "$1: the agent did not end"
+    wait "$agent" || fail "$1: the agent ended with status $?"
 }

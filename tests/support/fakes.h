@@ -5,16 +5,12 @@
 #include "keys/fakekeyboard.h"
 #include "speech/speechengine.h"
 
-#include <QStringList>
-
 // Records what the agent tells its host, one line per call; edits are only counted.
 struct RecordingHost : AgentHost {
     QStringList calls;
-    Phrases phrases = Phrases::VoiceCommands; // the last handed over
     int edits = 0;
     void PhrasesChanged(Phrases p) override {
-        phrases = p;
-        calls << (p == Phrases::ListenPhrases ? "phrases listen" : "phrases commands");
+        calls << "phrases " + QString(p == Phrases::ListenPhrases ? "listen" : "commands");
     }
     void ListeningChanged(bool on) override { calls << (on ? "listening on" : "listening off"); }
     void CommandsChanged() override { calls << "menus"; }
@@ -23,19 +19,16 @@ struct RecordingHost : AgentHost {
     void Notify(const QString&, const QString& text) override { calls << "notify " + text; }
 };
 
-// A speech engine that remembers its phrases, devices and what it was asked to say.
+// A speech engine that remembers its phrases (none: no rule to listen for), devices and what it was asked to say.
 struct RecordingSpeech : SpeechEngine {
     QStringList words, spoken, devices, devicesSet;
-    bool hasRule = false, active = false, audio = true;
-    void SetWords(const QString&, const QString& list) override {
-        words = list.isEmpty() ? QStringList() : list.split(',');
-        hasRule = true;
-    }
-    bool StartListen(const QString&) override { return active = hasRule; }
+    bool active = false, audio = true;
+    void SetWords(const QString&, const QString& list) override { words = list.split(','); }
+    bool StartListen(const QString&) override { return active = !words.isEmpty(); }
     void StopListen(const QString&) override { active = false; }
     void SetDevice(const QString& name) override {
         devicesSet << name;
-        hasRule = active = false;
+        active = false;
         words.clear();
     }
     QStringList GetDeviceList() override { return devices; }
@@ -47,11 +40,9 @@ struct RecordingSpeech : SpeechEngine {
 struct RecordingPrograms : ProgramStarter {
     QStringList started, failing;
     bool Start(const QString& line, QString* error) override {
-        if (failing.contains(line))
-            *error = "not found";
-        else
-            started << line;
-        return !failing.contains(line);
+        *error = failing.contains(line) ? "not found" : "";
+        if (error->isEmpty()) started << line;
+        return error->isEmpty();
     }
 };
 
