@@ -1,6 +1,5 @@
 #include "app/desktopfiles.h"
 #include "app/frmsystem.h"
-#include "options/optionspages.h"
 #include "support/fakes.h"
 
 #include <QtTest>

@@ -111,14 +111,13 @@ private slots:
     // The saved name chooses its entry in any case; a name with ";" is one device.
     void deviceListOffersTheDevicesAndAppliesTheChoice() {
         const struct {
-            QStringList devices;
+            QStringList devices, applied; // applied: the names the engine was given
             QString saved, entries;
-            QStringList applied; // the names the engine was given
-        } rows[] = {{{"Built-in", "USB Mic"}, "usb MIC", "(default)|Built-in|USB Mic", {"USB Mic"}},
-                    {{"Built-in"}, "", "(default)|Built-in", {}},
-                    {{}, "(none)", "(none)", {}},
-                    {{"Built-in"}, "(DEFAULT)", "(default)|Built-in", {""}},
-                    {{"Mic", "Mic; Left"}, "mic; left", "(default)|Mic|Mic; Left", {"Mic; Left"}}};
+        } rows[] = {{{"Built-in", "USB Mic"}, {"USB Mic"}, "usb MIC", "(default)|Built-in|USB Mic"},
+                    {{"Built-in"}, {}, "", "(default)|Built-in"},
+                    {{}, {}, "(none)", "(none)"},
+                    {{"Built-in"}, {""}, "(DEFAULT)", "(default)|Built-in"},
+                    {{"Mic", "Mic; Left"}, {"Mic; Left"}, "mic; left", "(default)|Mic|Mic; Left"}};
         for (const auto& row : rows) {
             Fixture f({}, row.devices, row.saved);
             QStringList listed;

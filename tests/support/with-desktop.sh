@@ -39,7 +39,8 @@ if [ $want_audio = 1 ]; then
         --load="module-null-sink sink_name=spk rate=16000 sink_properties=device.description=Speaker" \
         --load="module-remap-source master=spk.monitor source_name=mic channels=1 channel_map=mono source_properties=device.description=Microphone" \
         >"$work/pulse.log" 2>&1; then
-        export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native" started_pulse=1
+        started_pulse=1
+        export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
         until_ok pactl info
         pactl set-default-source mic && pactl set-default-sink spk
         # An idle null sink delivers its monitor in bursts; a steady silent stream keeps capture even.
