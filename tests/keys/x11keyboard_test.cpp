@@ -21,9 +21,8 @@ protected:
     // One connection for the whole suite: Xvfb resets, and refuses connections for a moment, whenever
     // its last client leaves.
     static void SetUpTestSuite() {
-        for (int attempt = 0; attempt < 40 && std::getenv("DISPLAY") && !shared; ++attempt) {
+        for (int attempt = 0; attempt < 40 && std::getenv("DISPLAY") && !shared; ++attempt)
             if (!(shared = keys::X11Keyboard::open())) std::this_thread::sleep_for(50ms);
-        }
     }
     static void TearDownTestSuite() { shared.reset(); }
 
