@@ -28,15 +28,13 @@ public:
             state.down.set(size_t(c));
     }
 
-    // The recorded events, space separated, for compact expectations.
+    // The recorded events, space separated.
     std::string log() const {
         std::string out;
         for (const std::string& e : events)
             out += (out.empty() ? "" : " ") + e;
         return out;
     }
-
-private:
     void add(const char* format, unsigned value) {
         char text[16];
         std::snprintf(text, sizeof text, format, value);

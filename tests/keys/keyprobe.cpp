@@ -4,6 +4,7 @@
 #include <X11/Xutil.h>
 
 #include <cstdio>
+#include <utility>
 
 int main() {
     Display* display = XOpenDisplay(nullptr);
@@ -11,24 +12,18 @@ int main() {
     const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 320, 120, 0, 0, 0xFFFFFF);
     XSelectInput(display, window, KeyPressMask | StructureNotifyMask | FocusChangeMask);
     XMapRaised(display, window);
-    for (XEvent event;;) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    for (bool ready = false;;) {
+        XEvent event;
         XNextEvent(display, &event);
         if (event.type == MapNotify) XSetInputFocus(display, window, RevertToParent, CurrentTime);
-        if (event.type == FocusIn) break;
-    }
-    std::printf("ready\n");
-    std::fflush(stdout);
-    for (XEvent event;;) {
-        XNextEvent(display, &event);
-        if (event.type == MappingNotify) {
-            XRefreshKeyboardMapping(&event.xmapping);
-        } else if (event.type == KeyPress) {
-            char text[32];
-            KeySym keysym = NoSymbol;
-            XLookupString(&event.xkey, text, sizeof text, &keysym, nullptr);
-            const char* name = XKeysymToString(keysym);
-            std::printf("%s\n", name ? name : "?");
-            std::fflush(stdout);
-        }
+        if (event.type == FocusIn && !std::exchange(ready, true)) std::printf("ready\n");
+        if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+        if (event.type != KeyPress) continue;
+        char text[32];
+        KeySym keysym = NoSymbol;
+        XLookupString(&event.xkey, text, sizeof text, &keysym, nullptr);
+        const char* name = XKeysymToString(keysym);
+        std::printf("%s\n", name ? name : "?");
     }
 }

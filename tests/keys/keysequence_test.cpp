@@ -11,15 +11,13 @@ using namespace std::string_view_literals;
 
 namespace {
 
-std::string Sent(std::string_view text, keys::testing::FakeKeyboard kb = {}) {
+std::string Sent(std::string_view text, FakeKeyboard kb = {}) {
     keys::SendKeySequence(text, kb);
     return kb.log();
 }
 
-int CodeOfText(std::string text) {
-    FakeKeyboard kb;
-    return keys::KeyCodeOfText(text, kb);
-}
+FakeKeyboard us; // for look-ups, which send nothing
+const auto CodeOfText = [](std::string text) { return keys::KeyCodeOfText(text, us); };
 
 // Asks the text and the watch parsed once (which the agent's ticks use); they must agree. `down` lists
 // the codes held, in hexadecimal.
@@ -94,13 +92,12 @@ TEST(KeySequence, CodeOfTextCombinesTheCodesItNames) {
         {"[f23]", 0x86},  {"[f24]", 0x18},      {"]]x[[", 0xDD | 0x58 | 0xDB}};
     for (const auto& [text, code] : cases)
         EXPECT_EQ(CodeOfText(text), code) << text;
-    FakeKeyboard kb;
     std::string text = "]]x[[";
-    keys::KeyCodeOfText(text, kb);
+    keys::KeyCodeOfText(text, us);
     EXPECT_EQ(text, "&014x&013") << "the caller's text gets the placeholders";
-    EXPECT_EQ(keys::KeyCodeOfChar("Abc", kb), 0x41);
-    EXPECT_EQ(keys::KeyCodeOfChar("", kb), 0);
-    EXPECT_EQ(keys::KeyCodeOfChar("\xC3", kb), keys::kNoKey) << "a truncated UTF-8 sequence is no key";
+    EXPECT_EQ(keys::KeyCodeOfChar("Abc", us), 0x41);
+    EXPECT_EQ(keys::KeyCodeOfChar("", us), 0);
+    EXPECT_EQ(keys::KeyCodeOfChar("\xC3", us), keys::kNoKey) << "a truncated UTF-8 sequence is no key";
 }
 
 // Watches held while the keys with these codes (hexadecimal) are down, and watches not held then.

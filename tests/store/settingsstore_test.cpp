@@ -13,12 +13,11 @@
 
 namespace {
 
-KeyCommand Command(const QString& name, const QString& value = QStringLiteral("v")) {
-    return KeyCommand{name, Kind::MenuItem, name + QStringLiteral(" watch"), Kind::ExecuteProgram, value};
+KeyCommand Command(const QString& name) {
+    return KeyCommand{name, Kind::MenuItem, name + " watch", Kind::ExecuteProgram, "v"};
 }
 
-// The settings' fields joined by "|" (booleans as 0 and 1), " + ", then each command's
-// "Name|ActionType|Watch|Type|Value", joined by ", ".
+// "StartupText|DeviceName|...|ResponseCommand + Name|ActionType|Watch|Type|Value, ..." (booleans as 0, 1).
 QString Text(const AgentSettings& s, const CommandList& commands) {
     QString text = QStringLiteral("%1|%2|%3|%4|%5|%6|%7 + ")
                        .arg(s.StartupText, s.DeviceName, s.ListenCommand, QString::number(s.ListenTime), s.Response,
@@ -31,82 +30,67 @@ QString Text(const AgentSettings& s, const CommandList& commands) {
     return text;
 }
 
+QByteArray Bytes(const QString& path) {
+    QFile file(path);
+    return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 class StoreTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    QStringList reports;
+    const QString file = dir.filePath("settings.zqf");
+    AgentSettings settings;
+    CommandList commands;
+    QStringList told;
+    bool checkReleased = true;
 
-    QString FilePath() const { return dir.filePath(QStringLiteral("settings.zqf")); }
-
-    // Load messages must come once the file is released: a save made while one is shown needs it.
-    SettingsStore MakeStore() {
-        SettingsStore store(dir.path());
+    // A start of the agent: it loads `settings` and `commands` over `start`, its messages go to `told`.
+    SettingsStore Start(const AgentSettings& start = {}, const QString& folder = {}, int waitMs = 5000) {
+        SettingsStore store(folder.isEmpty() ? dir.path() : folder);
+        settings = start, commands = {}, told.clear();
+        store.busyTimeoutMs = waitMs;
         store.report = [this](const QString& m) {
-            reports << m;
-            if (QFile::exists(FilePath())) {
-                Database db(FilePath(), Database::Mode::OpenExisting, 0);
-                EXPECT_NO_THROW(db.execute("BEGIN EXCLUSIVE; ROLLBACK")) << "still held: " << m.toStdString();
+            told << m;
+            // Messages must come once the file is released: a save made while one is shown needs it.
+            if (checkReleased && QFile::exists(file)) {
+                EXPECT_NO_THROW(Database(file, Database::Mode::OpenExisting, 0).execute("BEGIN EXCLUSIVE; ROLLBACK"))
+                    << "still held: " << m.toStdString();
             }
         };
+        store.LoadSettings(settings, commands);
         return store;
     }
+    void Save(SettingsStore& store) { store.SaveSettings(settings, commands); }
 
-    // What a fresh start reads.
-    QString Load() {
-        AgentSettings settings;
-        CommandList commands;
-        MakeStore().LoadSettings(settings, commands);
-        return Text(settings, commands);
-    }
+    QString Load() { return Start(), Text(settings, commands); } // what a fresh start reads
 
-    // Runs raw SQL on the file, as another program editing it would.
-    void Sql(const QString& sql) { Database(FilePath(), Database::Mode::Create).execute(sql); }
-
+    // Raw SQL on the file, as another program editing it would run.
+    void Sql(const QString& sql) { Database(file, Database::Mode::Create).execute(sql); }
     // One value as SQLite gives it back (quote() shows the storage class: 'abc', 12, X'00FF').
     QString Value(const QString& sql) {
-        Database db(FilePath(), Database::Mode::OpenExisting);
+        Database db(file, Database::Mode::OpenExisting);
         Statement query = db.prepare(sql);
         return query.step() ? query.value(0).toString() : QStringLiteral("(no row)");
     }
 
-    static QByteArray Bytes(const QString& path) {
-        QFile file(path);
-        return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QString Kept(const char* why) {
+        return QDir(dir.path()).entryList({QStringLiteral("settings.zqf.%1-*").arg(why)}).value(0);
     }
+    QByteArray KeptBytes(const char* why) { return Kept(why).isEmpty() ? "" : Bytes(dir.filePath(Kept(why))); }
 
-    QStringList Kept(const char* why) {
-        return QDir(dir.path()).entryList({QStringLiteral("settings.zqf.%1-*").arg(QLatin1String(why))});
-    }
-    QByteArray KeptBytes(const char* why) { return Bytes(dir.filePath(Kept(why).value(0, "none"))); }
-
-    void Fresh() {
-        for (const QString& old : QDir(dir.path()).entryList({"settings.zqf*"}))
-            QFile::remove(dir.filePath(old));
-        reports.clear();
-    }
+    void Fresh() { ASSERT_TRUE(QDir(dir.path()).removeRecursively() && !mkdir(dir.path().toUtf8(), 0700)); }
 };
 
-TEST_F(StoreTest, ANewFileHasEveryFieldAndIsTheOwnersAlone) {
-    EXPECT_EQ(Load(), "Welcome To Vorlix|||0||0|0 + ");
-    EXPECT_EQ(Value("SELECT group_concat(name) FROM pragma_table_info('Settings')"),
-              "Index,StartupText,DeviceName,ListenCommand,ListenTime,Response,ResponseListen,ResponseCommand");
-    EXPECT_EQ(Value("SELECT group_concat(name) FROM pragma_table_info('KeyCommands')"),
-              "Index,Name,Watch,Value,Type,ActionType");
-    EXPECT_EQ(QFileInfo(FilePath()).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
-    EXPECT_TRUE(reports.isEmpty()) << reports.join(QLatin1Char('\n')).toStdString();
-}
-
-// Files of older versions, of other programs, and damaged ones: what loads (over ListenTime 7 and
-// ResponseCommand on), what is reported, and that edits (texts of any length and script) saved into
-// the tables as they are read back.
+// Files of older versions, of other programs, damaged ones and none: what loads (over ListenTime 7 and
+// ResponseCommand on), the one message, and that edits (texts of any length and script) read back.
 TEST_F(StoreTest, OldAndDamagedFilesLoadWhatTheyHoldAndTakeEdits) {
-    Sql("CREATE TABLE KeyCommands (Name TEXT); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
-        "i < 500) INSERT INTO KeyCommands SELECT printf('%0200d', i) FROM n");
-    const QByteArray whole = Bytes(FilePath());
-
     const QString settingsTable = "CREATE TABLE Settings (StartupText TEXT, DeviceName TEXT, ListenCommand TEXT, "
                                   "ListenTime %1, Response TEXT, ResponseListen BOOLEAN %2);";
     const QString full = settingsTable.arg("INTEGER", ", ResponseCommand BOOLEAN");
+    // A complete file, so that only its missing pages tell it is damaged.
+    Sql(full + "CREATE TABLE KeyCommands (Name, Watch, Value, Type, ActionType);"
+               "INSERT INTO KeyCommands (Name) VALUES (hex(zeroblob(50000)))");
+    const QByteArray whole = Bytes(file);
     const struct {
         const char* what;
         QString sql;
@@ -114,7 +98,7 @@ TEST_F(StoreTest, OldAndDamagedFilesLoadWhatTheyHoldAndTakeEdits) {
         const char* report = ""; // the start of the one message
         QByteArray damaged = {}; // the file's bytes instead of SQL
     } cases[] = {
-        {"an empty Settings table", full, "Welcome to Vorlix|||7||0|1 + "},
+        {"no file", "", "Welcome To Vorlix|||7||0|1 + "},
         {"ListenTime as text, no ResponseCommand",
          settingsTable.arg("TEXT", "") + "INSERT INTO Settings VALUES ('hello', 'Mic', 'computer', '12', 'yes', 1);",
          "hello|Mic|computer|12|yes|1|1 + "},
@@ -123,8 +107,7 @@ TEST_F(StoreTest, OldAndDamagedFilesLoadWhatTheyHoldAndTakeEdits) {
          "INSERT INTO KeyCommands VALUES ('one', NULL, 'Show Message', 'Menu Item'), (NULL, 'w', NULL, NULL);",
          "Welcome to Vorlix|||7||0|1 + one|Menu Item||Show Message|, ||w||"},
         {"letters in ListenTime",
-         settingsTable.arg("TEXT", ", ResponseCommand BOOLEAN") +
-             "INSERT INTO Settings VALUES ('hi', 'dev', 'computer', 'abc', 'ok', 1, 1);",
+         settingsTable.arg("TEXT", "") + "INSERT INTO Settings VALUES ('hi', 'dev', 'computer', 'abc', 'ok', 1);",
          "hi|dev|computer|7|ok|1|1 + ", "Error # : 13\r\n"},
         {"names in another letter case",
          full.toLower() + "INSERT INTO settings VALUES ('hi', 'dev', 'computer', 9, 'ok', 1, 0);"
@@ -137,33 +120,29 @@ TEST_F(StoreTest, OldAndDamagedFilesLoadWhatTheyHoldAndTakeEdits) {
          full + "INSERT INTO Settings VALUES ('one', '', '', 3, '', 0, 0), ('two', '', '', 4, '', 0, 0);",
          "one|||3||0|0 + "},
     };
-    const AgentSettings start{"", "", "", 7, "", false, true};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Fresh();
-        QFile file(FilePath());
-        if (c.damaged.isEmpty())
-            Sql(c.sql);
-        else
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.damaged) == c.damaged.size());
-        file.close();
-        AgentSettings settings = start;
-        CommandList commands;
-        SettingsStore store = MakeStore();
-        store.LoadSettings(settings, commands);
+        if (!c.sql.isEmpty()) Sql(c.sql);
+        if (QFile f(file); !c.damaged.isEmpty()) {
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(c.damaged) == c.damaged.size());
+        }
+        SettingsStore store = Start({"", "", "", 7, "", false, true});
         EXPECT_EQ(Text(settings, commands), QString::fromUtf8(c.loaded));
-        const QString told = reports.join('\n');
-        EXPECT_TRUE(*c.report ? reports.size() == 1 && told.startsWith(c.report) && told.endsWith("\r\nLoadSettings") &&
-                                    told.contains(Kept("damaged").value(0)) // where the damaged file went
-                              : told.isEmpty())
-            << told.toStdString();
+        const QString all = told.join('\n');
+        EXPECT_TRUE(*c.report ? told.size() == 1 && all.startsWith(c.report) && all.endsWith("\r\nLoadSettings") &&
+                                    all.contains(Kept("damaged")) // where the damaged file went
+                              : all.isEmpty())
+            << all.toStdString();
         EXPECT_EQ(KeptBytes("damaged"), c.damaged);
+        EXPECT_EQ(QFileInfo(file).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
         settings.ListenTime = 8;
         settings.ResponseCommand = !settings.ResponseCommand;
         settings.Response = QString(300, QChar(0x00E9)) + "👍 コンピューター";
         commands.append(KeyCommand{"  new ✓ ", "Voice Command", "", "Teleport", QString(1000, QChar(u'字'))});
-        store.SaveSettings(settings, commands);
-        EXPECT_EQ(Load(), Text(settings, commands));
+        Save(store);
+        const QString saved = Text(settings, commands);
+        EXPECT_EQ(Load(), saved);
     }
     EXPECT_EQ(Value("SELECT group_concat(StartupText || ListenTime) FROM Settings"), QStringLiteral("one8,two4"));
 }
@@ -171,83 +150,70 @@ TEST_F(StoreTest, OldAndDamagedFilesLoadWhatTheyHoldAndTakeEdits) {
 // A lock held for a moment is waited for; one held past the wait leaves the file unread, and then
 // only edits reach it, after the original is kept aside.
 TEST_F(StoreTest, ALockedFileIsWaitedForAndNeverOverwrittenWithDefaults) {
-    AgentSettings original{"mine", "", "", 3, "", false, false};
-    CommandList commands;
-    commands.append(Command(QStringLiteral("precious")));
-    MakeStore().SaveSettings(original, commands);
-    const QByteArray before = Bytes(FilePath());
-
+    SettingsStore first = Start({"mine", "", "", 3, "", false, false});
+    commands.append(Command("precious"));
+    Save(first);
+    const AgentSettings mine = settings;
+    CommandList kept = commands;
+    const QByteArray before = Bytes(file);
+    checkReleased = false;
     for (const bool brief : {true, false}) {
-        std::optional<Database> other(std::in_place, FilePath(), Database::Mode::OpenExisting);
+        std::optional<Database> other(std::in_place, file, Database::Mode::OpenExisting);
         other->execute("BEGIN EXCLUSIVE");
         std::thread release([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(brief ? 300 : 0));
             if (brief) other->execute("COMMIT");
         });
-        AgentSettings settings;
-        CommandList loaded;
-        SettingsStore store(dir.path());
-        QStringList told;
-        store.report = [&](const QString& m) { told << m; };
-        store.busyTimeoutMs = 1500;
-        store.LoadSettings(settings, loaded);
+        SettingsStore store = Start({}, {}, 1500);
         release.join();
         other.reset();
         if (brief) {
-            EXPECT_EQ(Text(settings, loaded) + told.join(""), Text(original, commands));
+            EXPECT_EQ(Text(settings, commands) + told.join(""), Text(mine, kept));
             continue;
         }
         EXPECT_TRUE(told.size() == 1 && told[0].startsWith("Error # : 3045\r\n")) << told.join("").toStdString();
-        store.SaveSettings(settings, loaded);
-        EXPECT_EQ(Bytes(FilePath()), before) << "nothing edited, nothing written";
+        Save(store);
+        EXPECT_EQ(Bytes(file), before) << "nothing edited, nothing written";
         // Start-up fills in a listening time for the one it could not read; that is no edit.
         settings.ListenTime = 5;
         store.AcceptDefaults(settings);
-        loaded.append(Command(QStringLiteral("added meanwhile")));
-        store.SaveSettings(settings, loaded);
+        commands.append(Command("added"));
+        Save(store);
         EXPECT_EQ(KeptBytes("unread"), before);
-        commands.append(Command(QStringLiteral("added meanwhile")));
-        EXPECT_EQ(Load(), Text(original, commands));
+        kept.append(Command("added"));
+        EXPECT_EQ(Load(), Text(mine, kept));
     }
 }
 
 TEST_F(StoreTest, AFolderThatCannotBeWrittenIsReportedAndTheSaveFails) {
-    QTemporaryDir outer;
-    ASSERT_TRUE(
-        QFile::setPermissions(outer.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    ASSERT_TRUE(chmod(QFile::encodeName(dir.path()), 0555) == 0);
     const pid_t child = fork();
     if (child == 0) {
         // Root ignores permissions, so the check runs as "nobody".
         if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
-        AgentSettings settings;
-        CommandList commands;
-        SettingsStore store(outer.path());
-        bool told = false;
-        store.report = [&](const QString& m) { told = told || m.contains("cannot be written"); };
-        store.LoadSettings(settings, commands);
+        SettingsStore store = Start();
         settings.ListenTime = 4;
         try {
-            store.SaveSettings(settings, commands);
+            Save(store);
         } catch (const StoreError&) {
-            _exit(told ? 0 : 1);
+            _exit(told.join("").contains("cannot be written") ? 0 : 1);
         }
         _exit(2);
     }
     int status = -1;
     waitpid(child, &status, 0);
     EXPECT_EQ(status, 0) << "exit 1: no report says why, 2: the save passed for done";
-    EXPECT_FALSE(QFile::exists(outer.filePath(QStringLiteral("settings.zqf"))));
+    EXPECT_FALSE(QFile::exists(file));
 }
 
 // Values the agent could not read, or not exactly, are never replaced without a copy of the file.
 TEST_F(StoreTest, UnreadValuesAreKeptUnlessEditedAndThenTheFileIsKeptAsideFirst) {
-    using Edit = std::function<void(AgentSettings&, CommandList&)>;
     const QString letters = "INSERT INTO Settings VALUES ('hi','','','abc','',1,0)";
     const QString command = "INSERT INTO KeyCommands VALUES (%1, %2, %3, 'Say Message', 'Menu Item')";
     const struct {
         const char* what;
         QString row;
-        Edit edit;
+        std::function<void(AgentSettings&, CommandList&)> edit;
         bool keptAside;
         const char* check; // a value afterwards
         const char* expected;
@@ -255,9 +221,9 @@ TEST_F(StoreTest, UnreadValuesAreKeptUnlessEditedAndThenTheFileIsKeptAsideFirst)
         {"letters, another setting edited", letters, [](AgentSettings& s, auto&) { s.StartupText = "edited"; }, false,
          "quote(ListenTime) FROM Settings", "'abc'"},
         {"letters replaced", letters, [](AgentSettings& s, auto&) { s.ListenTime = 5; }, true,
-         "quote(ListenTime) FROM Settings", "'5'"},
+         "quote(ListenTime) FROM Settings", "5"},
         {"overflow replaced", "INSERT INTO Settings VALUES ('hi','','','99999999999','',1,0)",
-         [](AgentSettings& s, auto&) { s.ListenTime = 1; }, true, "quote(ListenTime) FROM Settings", "'1'"},
+         [](AgentSettings& s, auto&) { s.ListenTime = 1; }, true, "quote(ListenTime) FROM Settings", "1"},
         {"blob, other field edited", command.arg("'n'", "'w'", "x'00ff'"),
          [](auto&, CommandList& c) { c[1].Name = "renamed"; }, false, "quote(Value) FROM KeyCommands", "X'00FF'"},
         {"invalid UTF-8, command deleted", command.arg("CAST(x'41ff' AS TEXT)", "'w'", "'v'"),
@@ -269,120 +235,104 @@ TEST_F(StoreTest, UnreadValuesAreKeptUnlessEditedAndThenTheFileIsKeptAsideFirst)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Fresh();
-        Sql("CREATE TABLE Settings (StartupText TEXT, DeviceName TEXT, ListenCommand TEXT, ListenTime TEXT, Response "
-            "TEXT, ResponseListen TEXT, ResponseCommand BOOLEAN);"
-            "CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT);" +
+        Sql("CREATE TABLE Settings (StartupText, DeviceName, ListenCommand, ListenTime, Response, ResponseListen, "
+            "ResponseCommand); CREATE TABLE KeyCommands (Name, Watch, Value, Type, ActionType);" +
             c.row);
-        const QByteArray before = Bytes(FilePath());
-        AgentSettings settings;
-        CommandList commands;
-        SettingsStore store = MakeStore();
-        QString told;
-        store.notice = [&](const QString& m) { told = m; };
-        store.LoadSettings(settings, commands);
+        const QByteArray before = Bytes(file);
+        SettingsStore store = Start();
+        QString notice;
+        store.notice = [&](const QString& m) { notice = m; };
         c.edit(settings, commands);
-        store.SaveSettings(settings, commands);
-        store.SaveSettings(settings, commands);
+        Save(store);
+        Save(store);
         EXPECT_EQ(Value(QStringLiteral("SELECT ") + c.check), QString::fromLatin1(c.expected));
-        ASSERT_EQ(Kept("unread").size(), c.keptAside ? 1 : 0) << "one copy, before the first save that replaces";
-        if (!c.keptAside) continue;
-        EXPECT_EQ(KeptBytes("unread"), before);
-        EXPECT_TRUE(told.startsWith("Vorlix could not read everything in its settings file \"" + FilePath()) &&
-                    told.endsWith(" is kept as \"" + dir.filePath(Kept("unread")[0]) + "\"."))
-            << told.toStdString();
+        EXPECT_EQ(KeptBytes("unread"), c.keptAside ? before : "") << "one copy, before the first save that replaces";
+        EXPECT_TRUE(!c.keptAside ||
+                    (notice.startsWith("Vorlix could not read everything in its settings file \"" + file) &&
+                     notice.endsWith(" is kept as \"" + dir.filePath(Kept("unread")) + "\".")))
+            << notice.toStdString();
     }
 }
 
 // Another program's columns, rows and triggers: a save touches only what the agent changed. One that
 // fails part way (a trigger aborts its last write, as a full disk would) leaves the file as it was.
 TEST_F(StoreTest, ASaveWritesOnlyWhatTheAgentChangedAndAllOfItOrNothing) {
-    Sql("CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT, Notes TEXT);"
-        "INSERT INTO KeyCommands VALUES ('a','wa','va','Say Message','Menu Item','note a'),"
-        "('b','wb','vb','Say Message','Menu Item','note b'), ('c','wc','vc','Say Message','Menu Item','note c');"
+    Sql("CREATE TABLE KeyCommands (Name, Watch, Value, Type, ActionType, Notes); INSERT INTO KeyCommands VALUES "
+        "('a','wa','va','t','k','note a'), ('b','wb','vb','t','k','note b'), ('c','wc','vc','t','k','note c');"
         "CREATE TABLE Log (what TEXT);"
         "CREATE TRIGGER u AFTER UPDATE ON KeyCommands BEGIN INSERT INTO Log VALUES ('update ' || new.Name); END;"
         "CREATE TRIGGER i AFTER INSERT ON KeyCommands BEGIN INSERT INTO Log VALUES ('insert ' || new.Name); END;"
         "CREATE TRIGGER d AFTER DELETE ON KeyCommands BEGIN INSERT INTO Log VALUES ('delete ' || old.Name); END;");
-    AgentSettings settings;
-    CommandList commands;
-    SettingsStore store = MakeStore();
-    store.LoadSettings(settings, commands);
-    ASSERT_EQ(commands.count(), 3);
+    SettingsStore store = Start();
 
     // Nothing edited: the file is left alone, and a command added by another program meanwhile stays.
-    Sql("DELETE FROM Log; INSERT INTO KeyCommands VALUES ('other','wo','vo','Say Message','Menu Item','theirs')");
-    QByteArray before = Bytes(FilePath());
+    Sql("DELETE FROM Log; INSERT INTO KeyCommands VALUES ('other','wo','vo','t','k','theirs')");
+    QByteArray before = Bytes(file);
     const quint64 revision = commands.revision();
-    store.SaveSettings(settings, commands);
-    EXPECT_EQ(Bytes(FilePath()), before);
+    Save(store);
+    EXPECT_EQ(Bytes(file), before);
     EXPECT_EQ(commands.revision(), revision) << "a save that gives no command a new row leaves the list as it was";
 
     commands[2].Value = "vb2";
     commands.remove(3);
     commands.append(Command("d"));
-    store.SaveSettings(settings, commands);
-    store.SaveSettings(settings, commands);
+    Save(store);
+    Save(store);
     EXPECT_EQ(Value("SELECT group_concat(what, ', ') FROM Log"), "insert other, delete c, update b, insert d");
     EXPECT_EQ(Value("SELECT group_concat(Name || '=' || Value || '/' || ifnull(Notes, '-'), ', ') FROM KeyCommands"),
               "a=va/note a, b=vb2/note b, other=vo/theirs, d=v/-");
 
     Sql("CREATE TRIGGER full BEFORE INSERT ON KeyCommands WHEN new.Name = 'e' BEGIN SELECT RAISE(ABORT, 'full'); END");
-    before = Bytes(FilePath());
+    before = Bytes(file);
     settings.ListenTime = 1;
     commands[1].Value = "va2";
     commands.remove(2);
     commands.append(Command("e"));
-    EXPECT_THROW(store.SaveSettings(settings, commands), StoreError);
-    EXPECT_EQ(Bytes(FilePath()), before);
+    EXPECT_THROW(Save(store), StoreError);
+    EXPECT_EQ(Bytes(file), before);
 }
 
 // A settings file that other users could have planted or changed is neither read nor written.
 TEST_F(StoreTest, FilesAndFoldersOthersCanChangeAreRefused) {
-    const auto planted = [](const QString& file) {
-        Database(file, Database::Mode::Create)
-            .execute("CREATE TABLE KeyCommands (Name TEXT, Watch TEXT, Value TEXT, Type TEXT, ActionType TEXT);"
-                     "INSERT INTO KeyCommands VALUES ('planted', 'p', 'xterm', 'Execute Program', 'Key Watch')");
-        return file;
+    const auto planted = [](const QString& f) {
+        Database(f, Database::Mode::Create)
+            .execute("CREATE TABLE KeyCommands (Name); INSERT INTO KeyCommands VALUES (1)");
+        return f.toUtf8();
     };
     const struct {
-        std::function<void(const QString& folder, const QString& file)> setUp;
+        std::function<void(const QByteArray& folder, const QString& file)> setUp;
         const char* says;
         bool needsRoot = false;
     } cases[] = {
-        {[](const QString& d, auto&) { chmod(d.toUtf8(), 0777); }, "(its permissions are rwxrwxrwx), so they could "},
-        {[](const QString& d, auto&) { chmod(d.toUtf8(), 01777); }, "(its permissions are rwxrwxrwt), so another"},
-        {[](const QString& d, auto&) { chmod(d.toUtf8(), chown(d.toUtf8(), geteuid(), 65534) ? 0700 : 0770); },
+        {[](auto& d, auto&) { chmod(d, 0777); }, "(its permissions are rwxrwxrwx), so they could "},
+        {[](auto& d, auto&) { chmod(d, 01777); }, "(its permissions are rwxrwxrwt), so another"},
+        {[](auto& d, auto&) { chmod(d, chown(d, geteuid(), 65534) ? 0700 : 0770); },
          "(its permissions are rwxrwx--- and the group \"nogroup\" has other members)", true},
-        {[&](auto&, const QString& f) { return chown(planted(f).toUtf8(), 65534, 65534); },
+        {[&](auto&, auto& f) { return chown(planted(f), 65534, 65534); },
          "belongs to the user nobody, not to you (root)", true},
-        {[&](auto&, const QString& f) { chmod(planted(f).toUtf8(), 0666); }, "(its permissions are rw-rw-rw-), so"},
-        {[&](const QString& d, const QString& f) { QFile::link(planted(d + "/elsewhere.zqf"), f); },
+        {[&](auto&, auto& f) { chmod(planted(f), 0666); }, "(its permissions are rw-rw-rw-), so"},
+        {[&](auto& d, auto& f) { QFile::link(planted(d + "/elsewhere.zqf"), f); },
          "is a symbolic link. Vorlix does not follow a link"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
         if (c.needsRoot && geteuid() != 0) continue;
         QTemporaryDir outer;
-        const QString folder = outer.filePath("agent"), file = folder + "/settings.zqf";
+        const QString folder = outer.filePath("agent"), settingsFile = folder + "/settings.zqf";
         ASSERT_TRUE(QDir().mkdir(folder));
-        c.setUp(folder, file);
+        c.setUp(folder.toUtf8(), settingsFile);
         const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System;
         const QStringList present = QDir(folder).entryList(all);
-        const QByteArray content = Bytes(QFileInfo(file).canonicalFilePath());
-        AgentSettings settings;
-        CommandList commands;
-        SettingsStore store(folder);
-        QStringList told;
-        store.report = [&](const QString& m) { told << m; };
-        store.LoadSettings(settings, commands);
+        const QByteArray content = Bytes(QFileInfo(settingsFile).canonicalFilePath());
+        SettingsStore store = Start({}, folder);
         EXPECT_TRUE(told.size() == 1 && told[0].startsWith("Error # : 3051\r\n") && told[0].contains(c.says) &&
                     told[0].endsWith("Vorlix runs with its default settings and saves nothing there.\r\nLoadSettings"))
             << told.join('\n').toStdString();
         EXPECT_EQ(Text(settings, commands), "Welcome To Vorlix|||0||0|0 + ") << "nothing planted is loaded";
         commands.append(Command("mine"));
-        EXPECT_THROW(store.SaveSettings(settings, commands), StoreError);
+        EXPECT_THROW(Save(store), StoreError);
         EXPECT_EQ(QDir(folder).entryList(all), present);
-        EXPECT_EQ(Bytes(QFileInfo(file).canonicalFilePath()), content);
+        EXPECT_EQ(Bytes(QFileInfo(settingsFile).canonicalFilePath()), content);
     }
 }
 
