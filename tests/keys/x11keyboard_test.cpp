@@ -80,7 +80,20 @@ TEST_F(X11KeyboardTest, AnotherProcessReceivesExactlyWhatWasTyped) {
     };
     for (const auto& [text, names] : cases)
         expectTyped(text, names);
-    EXPECT_EQ(XKeysymToKeycode(other, XStringToKeysym("Greek_omega")), 0) << "the keys lent to type ω are given back";
+    // Lent keys outlive the sequence, for a window that reads its events late, and are given back by the tick.
+    const auto lent = [&] { // asked of the server: Xlib's own copy of the mapping lags
+        int min, max, width;
+        XDisplayKeycodes(other, &min, &max);
+        KeySym* syms = XGetKeyboardMapping(other, KeyCode(min), max - min + 1, &width);
+        KeySym* end = syms + (max - min + 1) * width;
+        const bool found = std::find(syms, end, XStringToKeysym("Greek_omega")) != end;
+        XFree(syms);
+        return found;
+    };
+    EXPECT_TRUE(lent());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    kb->snapshot();
+    EXPECT_FALSE(lent()) << "the keys lent to type ω are given back";
 }
 
 TEST_F(X11KeyboardTest, KeysAndButtonsHeldElsewhereAreSeen) {

@@ -18,6 +18,10 @@ namespace {
 
 // A client re-reads the keymap only when it handles the key; restoring sooner would show it the old map.
 constexpr auto kRemapSettleTime = std::chrono::milliseconds(40);
+// How long keys lent to characters stay lent after a sequence. The receiving window turns a key
+// into a character only when it reads the event, and a busy one may read it after a mapping that was
+// already taken back, typing "?" instead.
+constexpr auto kLendTime = std::chrono::seconds(2);
 
 unsigned ButtonOf(KeyCode code) {
     switch (code) {
@@ -125,7 +129,7 @@ void X11Keyboard::release(KeyCode code) {
 void X11Keyboard::flush() {
     // A sync, not a flush: another client asking for the key state right after must see these keys.
     XSync(display_, False);
-    returnSpareKeys();
+    if (!lent_.empty()) lentUntil_ = std::chrono::steady_clock::now() + kLendTime;
 }
 
 KeyState X11Keyboard::snapshot() {
@@ -149,6 +153,10 @@ KeyState X11Keyboard::snapshot() {
     }
     std::free(keymap);
     std::free(pointer);
+    // The tick is also when keys lent long enough ago are given back.
+    if (!lent_.empty() && std::chrono::steady_clock::now() >= lentUntil_ &&
+        std::none_of(lent_.begin(), lent_.end(), [](const LentKey& k) { return k.held > 0; }))
+        returnSpareKeys();
     return state;
 }
 

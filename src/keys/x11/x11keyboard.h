@@ -4,6 +4,7 @@
 #include "keys/xkb/xkblayout.h"
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,7 +48,7 @@ private:
     void ensureLayout();
     void returnSpareKeys();
 
-    // A spare key lent to a character for the current sequence.
+    // A spare key lent to a character; given back by the tick some time after the sequence.
     struct LentKey {
         unsigned keycode;
         char32_t ch;
@@ -63,6 +64,7 @@ private:
     bool layoutStale_ = true;
     XkbLayout layout_;
     std::vector<LentKey> lent_;
+    std::chrono::steady_clock::time_point lentUntil_;
     // How often each keycode was pressed and not yet released by this keyboard.
     std::array<int, 256> presses_{};
 };
