@@ -49,8 +49,8 @@ constexpr int PhraseWordsInLoop = 3000;
 // phrase's own word unless another one fits the sound clearly better.
 constexpr double PhraseWordWeight = 300;
 
-// Both decoders score every senone in every speech frame (-compallsen): scores are then relative
-// to the same best senone per frame and can be compared across the two searches.
+// All decoders score every senone in every speech frame (-compallsen): scores are then relative
+// to the same best senone per frame and can be compared across the searches.
 ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
     // No noise subtraction in the front end: its noise estimate follows loud music or noise and then eats
     // the speech that comes after it.
@@ -91,9 +91,9 @@ bool isFiller(const QByteArray& word) {
     return word.startsWith('<') || word.startsWith('[');
 }
 
-// A competing search's acoustic score over frames first..last, sharing out segments that
-// straddle the edges by their overlap.
-double scoreOver(const std::vector<Segment>& loop, int first, int last) {
+// The phone loop's acoustic score over frames first..last, sharing out segments that straddle
+// the edges by their overlap.
+double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
     double total = 0;
     for (const Segment& s : loop) {
         const int from = std::max(first, s.first), to = std::min(last, s.last);
@@ -187,8 +187,8 @@ Recognizer::~Recognizer() {
 }
 
 // The competing explanation: a free loop of the most frequent words (and, once set, the phrases'
-// own words), all equally likely, with a dictionary of just those words (the full one would
-// cost 20 MB more). Only the first pass of the search runs: its segmentation is all that is used.
+// own words), with a dictionary of just those words rather than the full one. Only the first pass
+// of the search runs: its segmentation is all that is used.
 void Recognizer::loadCommonWords() {
     wordsDecoder_ = makeDecoder({"-compallsen", "yes", "-fwdflat", "no", "-bestpath", "no"});
     if (!wordsDecoder_) return;
@@ -367,7 +367,7 @@ bool Recognizer::readResult(Result* result) {
     result->worstFiller = 0;
     for (const Segment& s : path) {
         grammarScore += s.ascr;
-        const double loopOver = scoreOver(loop, s.first, s.last);
+        const double loopOver = loopScoreOver(loop, s.first, s.last);
         // A filler that the phone loop explains much better hides speech outside the phrase.
         if (isFiller(s.word))
             result->worstFiller = std::min(result->worstFiller, float(s.ascr - loopOver));
