@@ -18,6 +18,8 @@ packages=(
     # test tools: virtual display, tray host, window manager, X utilities, audio
     xvfb xauth x11-utils x11-xkb-utils xdotool wmctrl openbox xfwm4 dbus-daemon trayer imagemagick
     pulseaudio pulseaudio-utils sox
+    # speech accuracy bench: a second synthesiser and real recordings
+    flite pocketsphinx-testdata
     fonts-dejavu-core
 )
 

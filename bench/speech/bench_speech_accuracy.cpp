@@ -1,6 +1,11 @@
-// Accuracy of the recogniser's confidence on the benchmark utterances, fed from synthesised
-// audio files straight into the decoders. Prints true and false accepts at high confidence, per
-// voice group, and a sweep of thresholds used to calibrate the confidence classes.
+// Accuracy of the recogniser's confidence, fed from synthesised speech and real recordings
+// straight into the decoders. Prints true and false accepts at high confidence per kind of
+// utterance and per voice group (calibration voices apart from held-out ones), the same for
+// awkward phrase lists and for real recordings, and the CPU used while speech is decoded.
+//   bench_speech_accuracy [limit] [main|extra]
+// limit: about that many utterances of the main set; main or extra (awkward phrase lists and
+// recordings) alone. VORLIX_BENCH_VERBOSE=1 prints every result, VORLIX_BENCH_DUMP=file writes
+// them as tab-separated lines for calibrating the limits.
 #include "corpus.h"
 #include "speech/recognizer.h"
 
@@ -10,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 
 using speech::Recognizer;
@@ -18,44 +24,120 @@ namespace {
 
 struct Outcome {
     const corpus::Utterance* utterance;
-    std::vector<Recognizer::Result> results;
+    bool right = false; // the expected phrase at high confidence
+    bool wrong = false; // another phrase (or any, when none is expected) at high confidence
 };
 
-struct Rates {
-    int inGrammar = 0, accepted = 0, outOfGrammar = 0, falseAccepts = 0, wrongPhrase = 0;
+struct Count {
+    int n = 0, accepted = 0, wrong = 0;
+    void add(const Outcome& o) {
+        ++n;
+        accepted += o.utterance->expected >= 0 ? o.right : o.wrong;
+        wrong += o.utterance->expected >= 0 && o.wrong;
+    }
 };
 
-// heldOut: 0 calibration voices only, 1 held-out voices only, -1 all.
-template <typename Accept> Rates rate(const std::vector<Outcome>& outcomes, int heldOut, Accept accept) {
-    Rates r;
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+double audioSeconds = 0, decodeCpu = 0;
+
+// 0, 1: espeak-ng calibration and held-out voices; 2, 3: the same of flite.
+int group(const corpus::Voice& v) {
+    return (v.name.startsWith("flite:") ? 2 : 0) + (v.heldOut ? 1 : 0);
+}
+FILE* dump = nullptr;
+
+std::vector<Outcome> decode(const corpus::PhraseSet& set) {
+    QElapsedTimer t;
+    t.start();
+    Recognizer recognizer;
+    const qint64 loaded = t.restart();
+    recognizer.setPhrases(set.phrases);
+    recognizer.setMode(Recognizer::Mode::Grammar);
+    std::printf("%s: model loaded in %lld ms, %lld phrases set in %lld ms\n", qPrintable(set.name), loaded,
+                qlonglong(set.phrases.size()), t.elapsed());
+    const bool verbose = std::getenv("VORLIX_BENCH_VERBOSE");
+    std::vector<Outcome> outcomes;
+    unsigned seed = 1;
+    for (const corpus::Utterance& u : set.utterances) {
+        testaudio::Samples audio = testaudio::silence(0.4);
+        testaudio::append(audio, u.audio);
+        testaudio::append(audio, testaudio::silence(0.8));
+        testaudio::addNoiseFloor(audio, 20, seed++);
+        audioSeconds += audio.size() / 16000.0;
+        const double before = cpuSeconds();
+        const std::vector<Recognizer::Result> results = recognizer.process(audio.data(), audio.size());
+        decodeCpu += cpuSeconds() - before;
+        Outcome o{&u};
+        for (const Recognizer::Result& r : results)
+            if (r.confidence == speech::Confidence::High)
+                (r.phrase == u.expected && u.expected >= 0 ? o.right : o.wrong) = true;
+        // One line per result, or per utterance without one, for calibrating the limits.
+        if (dump)
+            for (std::size_t k = 0; k < std::max<std::size_t>(1, results.size()); ++k) {
+                const Recognizer::Result r = k < results.size() ? results[k] : Recognizer::Result();
+                std::fprintf(dump, "%s\t%s\t%s\t%d\t%d\t%s\t%d\t%s\t%d\t%g\t%g\t%g\t%g\n", qPrintable(set.name),
+                             qPrintable(u.kind), qPrintable(u.voice.name), group(u.voice), u.expected,
+                             qPrintable(u.text), r.phrase, qPrintable(r.words), int(r.confidence), r.score, r.worstWord,
+                             r.worstFiller, r.againstWords);
+            }
+        for (const Recognizer::Result& r : results)
+            if (verbose)
+                std::printf("  %-14s %-24s %-40s -> %-30s %2d %7.1f %7.1f %7.1f %7.1f\n", qPrintable(u.kind),
+                            qPrintable(u.voice.name + "/" + QString::number(u.voice.wpm)), qPrintable(u.text),
+                            qPrintable(r.words), int(r.confidence), r.score, r.worstWord, r.worstFiller,
+                            r.againstWords);
+        outcomes.push_back(o);
+    }
+    return outcomes;
+}
+
+void line(const char* label, const Count& c, bool inGrammar) {
+    std::printf("  %-26s %s %4d/%4d = %5.1f%%", label, inGrammar ? "accepted      " : "false accepts ", c.accepted, c.n,
+                100.0 * c.accepted / std::max(1, c.n));
+    if (c.wrong) std::printf("   (%d taken for another phrase)", c.wrong);
+    std::printf("\n");
+}
+
+bool isNearMiss(const QString& kind) {
+    return kind == "similar word" || kind == "plain word" || kind == "word added" || kind == "word dropped";
+}
+
+// Per kind, then summaries, for one set; `groups` splits calibration from held-out voices.
+void report(const corpus::PhraseSet& set, const std::vector<Outcome>& outcomes, bool groups) {
+    std::printf("\n== %s: %lld phrases, %zu utterances\n", qPrintable(set.name), qlonglong(set.phrases.size()),
+                outcomes.size());
+    std::map<QString, Count> byKind[5];
+    Count nearMiss[5], phrase[5], unrelated[5];
     for (const Outcome& o : outcomes) {
-        if (heldOut >= 0 && o.utterance->voice.heldOut != bool(heldOut)) continue;
-        if (o.utterance->kind == "sound-alike") continue;
-        const int expected = o.utterance->expected;
-        bool right = false, wrong = false;
-        for (const Recognizer::Result& res : o.results) {
-            if (accept(res)) (res.phrase == expected && expected >= 0 ? right : wrong) = true;
-        }
-        if (expected >= 0) {
-            ++r.inGrammar;
-            r.accepted += right;
-            r.wrongPhrase += wrong;
-        } else {
-            ++r.outOfGrammar;
-            r.falseAccepts += wrong;
+        const QString& kind = o.utterance->kind;
+        for (int k : {group(o.utterance->voice), 4}) {
+            byKind[k][kind].add(o);
+            if (isNearMiss(kind))
+                nearMiss[k].add(o);
+            else if (kind == "phrase")
+                phrase[k].add(o);
+            else if (kind == "sentence" || kind == "noise")
+                unrelated[k].add(o);
         }
     }
-    return r;
-}
-
-void print(const char* label, const Rates& r) {
-    std::printf("%-20s true accepts %3d/%3d = %5.1f%%   false accepts %3d/%3d = %4.1f%%   wrong phrase %d\n", label,
-                r.accepted, r.inGrammar, 100.0 * r.accepted / std::max(1, r.inGrammar), r.falseAccepts, r.outOfGrammar,
-                100.0 * r.falseAccepts / std::max(1, r.outOfGrammar), r.wrongPhrase);
-}
-
-bool isHigh(const Recognizer::Result& r) {
-    return r.confidence == speech::Confidence::High;
+    const char* names[] = {"espeak-ng, calibration voices", "espeak-ng, held-out voices", "flite, calibration voices",
+                           "flite, held-out voices", "all"};
+    for (int k = groups ? 0 : 4; k < 5; ++k) {
+        if (k < 4 && byKind[k].empty()) continue;
+        std::printf(" %s:\n", names[k]);
+        for (const auto& [kind, c] : byKind[k])
+            if (c.n)
+                line(qPrintable(kind), c,
+                     kind.startsWith("phrase") ||
+                         (kind.startsWith("recording") && !kind.contains(':') && !kind.contains("unrelated")));
+        if (nearMiss[k].n) line("near misses, all kinds", nearMiss[k], false);
+        if (unrelated[k].n) line("sentences and noise", unrelated[k], false);
+    }
 }
 
 } // namespace
@@ -66,72 +148,35 @@ int main(int argc, char** argv) {
         std::printf("bench_speech_accuracy: espeak-ng or sox missing, nothing measured\n");
         return 0;
     }
-    const int limit = argc > 1 ? std::atoi(argv[1]) : 0;
-    QElapsedTimer t;
-    t.start();
-    const std::vector<corpus::Utterance> utterances = corpus::build(limit);
-    std::printf("corpus: %zu utterances synthesised in %.1f s\n", utterances.size(), t.elapsed() / 1000.0);
-
-    Recognizer recognizer;
-    if (!recognizer.isAvailable()) {
+    if (!Recognizer().isAvailable()) {
         std::printf("bench_speech_accuracy: no recognition model, nothing measured\n");
         return 0;
     }
-    recognizer.setPhrases(corpus::phrases());
-    recognizer.setMode(Recognizer::Mode::Grammar);
+    const int limit = argc > 1 ? std::atoi(argv[1]) : 0;
+    // "main" or "extra" (awkward phrase lists and recordings) alone, to run the two side by side.
+    const QString part = argc > 2 ? QString::fromLatin1(argv[2]) : QString();
+    QElapsedTimer t;
+    t.start();
+    const corpus::PhraseSet main = part == "extra" ? corpus::PhraseSet() : corpus::build(limit);
+    const bool extra = part != "main";
+    const std::vector<corpus::PhraseSet> bad =
+        extra && !limit ? corpus::badInputSets() : std::vector<corpus::PhraseSet>();
+    const std::vector<corpus::PhraseSet> recordings =
+        extra ? corpus::recordingSets() : std::vector<corpus::PhraseSet>();
+    std::printf("corpus: %zu utterances synthesised in %.1f s; high confidence: worst word >= %.0f, worst filler >= "
+                "%.0f, against common words >= %.0f\n",
+                main.utterances.size(), t.elapsed() / 1000.0, speech::HighConfidenceWorstWord,
+                speech::HighConfidenceWorstFiller, speech::HighConfidenceAgainstWords);
+    if (const char* path = std::getenv("VORLIX_BENCH_DUMP")) dump = std::fopen(path, "w");
+    std::fflush(stdout);
 
-    std::vector<Outcome> outcomes;
-    std::size_t audioSamples = 0;
-    t.restart();
-    unsigned seed = 1;
-    for (const corpus::Utterance& u : utterances) {
-        testaudio::Samples audio = testaudio::silence(0.4);
-        testaudio::append(audio, u.audio);
-        testaudio::append(audio, testaudio::silence(0.8));
-        testaudio::addNoiseFloor(audio, 20, seed++);
-        audioSamples += audio.size();
-        Outcome o{&u, recognizer.process(audio.data(), audio.size())};
-        for (const Recognizer::Result& r : o.results) {
-            if (std::getenv("VORLIX_BENCH_VERBOSE"))
-                std::printf("  %-10s %-18s %-40s -> %-20s %7.1f %7.1f %7.1f %7.1f (%d frames)\n", qPrintable(u.kind),
-                            qPrintable(u.voice.name + "/" + QString::number(u.voice.wpm)), qPrintable(u.text),
-                            qPrintable(r.words), r.score, r.worstWord, r.worstFiller, r.wordScore, r.frames);
-        }
-        outcomes.push_back(o);
-    }
-    const double cpu = t.elapsed() / 1000.0;
-    std::printf("decoding: %.1f s of audio in %.1f s (%.3f s per audio second)\n\n", audioSamples / 16000.0, cpu,
-                cpu / (audioSamples / 16000.0));
-
-    std::printf("high confidence: score >= %.0f, words >= %.0f, worst word >= %.0f, worst filler >= %.0f\n",
-                speech::HighConfidenceScore, speech::HighConfidenceWords, speech::HighConfidenceWorstWord,
-                speech::HighConfidenceWorstFiller);
-    print("all voices", rate(outcomes, -1, isHigh));
-    print("calibration voices", rate(outcomes, 0, isHigh));
-    print("held-out voices", rate(outcomes, 1, isHigh));
-
-    std::map<QString, std::pair<int, int>> byKind;
-    for (const Outcome& o : outcomes) {
-        auto& [n, hits] = byKind[o.utterance->kind];
-        ++n;
-        hits += std::any_of(o.results.begin(), o.results.end(), [&](const Recognizer::Result& r) {
-            return isHigh(r) && (o.utterance->expected < 0 || r.phrase == o.utterance->expected);
-        });
-    }
-    std::printf("\naccepted at high confidence, by kind:\n");
-    for (const auto& [kind, c] : byKind)
-        std::printf("  %-10s %3d/%3d\n", qPrintable(kind), c.second, c.first);
-
-    std::printf("\nsweep of the score threshold, other high-confidence limits kept (calibration | held-out):\n");
-    for (float th = -40; th <= 0; th += 2) {
-        auto accept = [th](const Recognizer::Result& r) {
-            return r.score >= th && r.wordScore >= speech::HighConfidenceWords &&
-                   r.worstWord >= speech::HighConfidenceWorstWord && r.worstFiller >= speech::HighConfidenceWorstFiller;
-        };
-        const Rates c = rate(outcomes, 0, accept), h = rate(outcomes, 1, accept);
-        std::printf("  %5.0f  TA %5.1f%% FA %4.1f%% | TA %5.1f%% FA %4.1f%%\n", th, 100.0 * c.accepted / c.inGrammar,
-                    100.0 * (c.falseAccepts + c.wrongPhrase) / c.outOfGrammar, 100.0 * h.accepted / h.inGrammar,
-                    100.0 * (h.falseAccepts + h.wrongPhrase) / h.outOfGrammar);
-    }
+    if (!main.utterances.empty()) report(main, decode(main), true);
+    std::fflush(stdout);
+    for (const corpus::PhraseSet& s : recordings)
+        report(s, decode(s), false);
+    for (const corpus::PhraseSet& s : bad)
+        report(s, decode(s), false);
+    std::printf("\ndecoding: %.0f s of audio, %.3f s of CPU per audio second\n", audioSeconds,
+                decodeCpu / audioSeconds);
     return 0;
 }

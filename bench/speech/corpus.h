@@ -7,29 +7,54 @@
 
 #include <vector>
 
-// The benchmark utterances: command phrases spoken by several espeak-ng voices and speeds, and
-// things that are not commands (near misses, plain sentences, noise).
+// The benchmark utterances: command phrases spoken by espeak-ng voice settings (every English
+// accent, every voice variant that sounds like speech, several speeds), near misses built by rule
+// from the phrases, unrelated sentences, noise, and the real recordings of pocketsphinx-testdata.
 namespace corpus {
 
 struct Voice {
-    QString name;
+    QString name; // espeak-ng voice, "sox" for noise, "recording" for real speech
     int wpm;
     int pitch;
-    bool heldOut; // not used to choose the thresholds
+    bool heldOut; // not used to choose the limits
 };
 
 struct Utterance {
-    QString text; // what is said, or the noise kind
+    QString text; // what is said, or the noise kind, or the recording's file
     Voice voice;
-    int expected; // position in phrases(), -1 when nothing should be accepted
-    QString kind; // "phrase", "near miss", "sentence", "noise", "sound-alike"
+    int expected; // position in the phrase list, -1 when nothing should be accepted
+    // "phrase", "phrase in noise", "similar word", "plain word", "word added", "word dropped",
+    // "sentence", "noise", "sound-alike", "recording"
+    QString kind;
     testaudio::Samples audio;
+};
+
+// A list of command phrases with what is said against it.
+struct PhraseSet {
+    QString name;
+    QStringList phrases;
+    std::vector<Utterance> utterances;
 };
 
 QStringList phrases();
 std::vector<Voice> voices();
-// Every utterance with its audio; `limit` > 0 keeps every n-th so that about `limit` remain.
-std::vector<Utterance> build(int limit = 0);
+
+// Near misses of `phrases` by rule, each with its kind: one word replaced by a similar-sounding
+// common word or by a plain one, one word added, one left out. None is a phrase itself.
+struct NearMiss {
+    QString text, kind;
+    int of; // the phrase it was made from
+};
+std::vector<NearMiss> nearMisses(const QStringList& phrases);
+
+// The main set; `limit` > 0 keeps every n-th utterance so that about `limit` remain.
+PhraseSet build(int limit = 0);
+// Awkward phrase lists (one short word, prefixes, one sound apart, a hundred phrases), each with
+// its phrases and near misses spoken by a few voices.
+std::vector<PhraseSet> badInputSets();
+// Real speech from pocketsphinx-testdata: as commands, and as near misses of commands one word
+// away from what was said. Empty when the package is not installed.
+std::vector<PhraseSet> recordingSets();
 
 // A field of /proc/self/status in kB ("VmRSS:", "VmHWM:"), 0 when missing.
 long statusKb(const char* field);

@@ -1,5 +1,6 @@
 #include "speech/recognizer.h"
 
+#include "speech/commonwords.h"
 #include "speech/espeak.h"
 #include "speech/lexicon.h"
 
@@ -8,11 +9,16 @@
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/feat.h>
 #include <sphinxbase/fsg_model.h>
+#include <sphinxbase/ngram_model.h>
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryFile>
+
+#include <cmath>
 
 namespace speech {
 
@@ -35,9 +41,16 @@ constexpr std::size_t LeadInSamples = Recognizer::SampleRate / 2;
 // cepstral mean has learnt the voice and the microphone: the first ones are otherwise scored too
 // low.
 constexpr int WarmUpUtterances = 3;
+// Words in the loop that competes with the phrases: enough to explain most speech, few enough to
+// keep the search light.
+constexpr int CommonWordsInLoop = 3000;
+constexpr int PhraseWordsInLoop = 3000;
+// How much likelier a phrase word is in that loop than a common word: the loop then takes the
+// phrase's own word unless another one fits the sound clearly better.
+constexpr double PhraseWordWeight = 300;
 
-// Both decoders score every senone in every speech frame (-compallsen): scores are then relative
-// to the same best senone per frame and can be compared across the two searches.
+// All decoders score every senone in every speech frame (-compallsen): scores are then relative
+// to the same best senone per frame and can be compared across the searches.
 ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
     // No noise subtraction in the front end: its noise estimate follows loud music or noise and then eats
     // the speech that comes after it.
@@ -112,6 +125,13 @@ fsg_model_t* searchGraph(ps_decoder_t* ps, const QString& name, const QStringLis
     return fsg;
 }
 
+double total(const std::vector<Segment>& path) {
+    double sum = 0;
+    for (const Segment& s : path)
+        sum += s.ascr;
+    return sum;
+}
+
 cmn_t* cepstralMean(ps_decoder_t* ps) {
     feat_t* feat = ps_get_feat(ps);
     return feat ? feat->cmn_struct : nullptr;
@@ -120,11 +140,11 @@ cmn_t* cepstralMean(ps_decoder_t* ps) {
 } // namespace
 
 Confidence classify(const Recognizer::Result& r) {
-    if (r.score >= HighConfidenceScore && r.wordScore >= HighConfidenceWords &&
-        r.worstWord >= HighConfidenceWorstWord && r.worstFiller >= HighConfidenceWorstFiller)
+    if (r.score < NormalConfidenceScore) return Confidence::Low;
+    if (r.worstWord >= HighConfidenceWorstWord && r.worstFiller >= HighConfidenceWorstFiller &&
+        r.againstWords >= HighConfidenceAgainstWords)
         return Confidence::High;
-    if (r.score >= NormalConfidenceScore) return Confidence::Normal;
-    return Confidence::Low;
+    return Confidence::Normal;
 }
 
 Recognizer::Recognizer() {
@@ -146,6 +166,7 @@ Recognizer::Recognizer() {
         qWarning("speech: the recognition model in %s could not be loaded", qPrintable(ModelDir));
         return;
     }
+    loadCommonWords();
     if (cmn_t* cmn = cepstralMean(grammarDecoder_)) {
         initialMean_.resize(std::size_t(cmn->veclen));
         cmn_live_get(cmn, initialMean_.data());
@@ -154,15 +175,73 @@ Recognizer::Recognizer() {
 
 void Recognizer::forgetLoudSound() {
     if (initialMean_.empty()) return;
-    for (ps_decoder_t* ps : {grammarDecoder_, loopDecoder_})
+    for (ps_decoder_t* ps : decoders())
         if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == initialMean_.size())
             cmn_live_set(cmn, initialMean_.data());
     heardUtterances_ = 0;
 }
 
 Recognizer::~Recognizer() {
-    if (grammarDecoder_) ps_free(grammarDecoder_);
-    if (loopDecoder_) ps_free(loopDecoder_);
+    for (ps_decoder_t* ps : {grammarDecoder_, loopDecoder_, wordsDecoder_})
+        if (ps) ps_free(ps);
+}
+
+// The competing explanation: a free loop of the most frequent words (and, once set, the phrases'
+// own words), with a dictionary of just those words rather than the full one. Only the first pass
+// of the search runs: its segmentation is all that is used.
+void Recognizer::loadCommonWords() {
+    wordsDecoder_ = makeDecoder({"-compallsen", "yes", "-fwdflat", "no", "-bestpath", "no"});
+    if (!wordsDecoder_) return;
+    for (int i = 0; i < std::min(CommonWordCount, CommonWordsInLoop); ++i) {
+        char* phones = ps_lookup_word(grammarDecoder_, CommonWords[i]);
+        if (phones && ps_add_word(wordsDecoder_, CommonWords[i], phones, FALSE) >= 0) commonWords_ << CommonWords[i];
+        ckd_free(phones);
+    }
+    setCommonWordsSearch();
+}
+
+// The loop's language model: every word equally likely, the phrases' own words more likely, so that
+// the loop takes a phrase word unless another word fits the sound clearly better.
+void Recognizer::setCommonWordsSearch() {
+    // Huge lists ("open item 1" to "open item 100000") would make the loop as slow as the grammar:
+    // past a few thousand, phrase words are left to the common words.
+    QSet<QByteArray> phraseWords;
+    for (const QString& alternative : std::as_const(grammar_.alternatives))
+        for (const QString& word : alternative.split(QLatin1Char(' ')))
+            if (phraseWords.size() < PhraseWordsInLoop) phraseWords.insert(word.toUtf8());
+    const double uniform = 1.0 / double(commonWords_.size() + phraseWords.size() + 1);
+    const QByteArray plain = QByteArray::number(std::log10(uniform), 'f', 4);
+    const QByteArray likely = QByteArray::number(std::log10(uniform * PhraseWordWeight), 'f', 4);
+    QByteArray unigrams = "-99 <s>\n" + plain + " </s>\n";
+    int count = 2;
+    for (const QByteArray& word : std::as_const(commonWords_))
+        if (!phraseWords.contains(word)) {
+            unigrams += plain + ' ' + word + '\n';
+            ++count;
+        }
+    for (const QByteArray& word : std::as_const(phraseWords)) {
+        char* phones = ps_lookup_word(wordsDecoder_, word.constData());
+        if (!phones) phones = ps_lookup_word(grammarDecoder_, word.constData());
+        if (!phones) continue;
+        ps_add_word(wordsDecoder_, word.constData(), phones, FALSE); // a no-op when it is known
+        ckd_free(phones);
+        unigrams += likely + ' ' + word + '\n';
+        ++count;
+    }
+    QTemporaryFile arpa;
+    ngram_model_t* lm = nullptr;
+    if (arpa.open()) {
+        arpa.write("\\data\\\nngram 1=" + QByteArray::number(count) + "\n\n\\1-grams:\n" + unigrams + "\n\\end\\\n");
+        arpa.flush();
+        lm = ngram_model_read(ps_get_config(wordsDecoder_), QFile::encodeName(arpa.fileName()).constData(), NGRAM_ARPA,
+                              logmath_retain(ps_get_logmath(wordsDecoder_)));
+    }
+    if (!lm || ps_set_lm(wordsDecoder_, "words", lm) < 0 || ps_set_search(wordsDecoder_, "words") < 0) {
+        qWarning("speech: the loop of common words could not be set up");
+        ps_free(wordsDecoder_);
+        wordsDecoder_ = nullptr;
+    }
+    if (lm) ngram_model_free(lm);
 }
 
 bool Recognizer::inDictionary(const QString& word) const {
@@ -191,6 +270,7 @@ void Recognizer::setPhrases(const QStringList& phrases) {
         const bool last = i == grammar_.newWords.size() - 1;
         ps_add_word(grammarDecoder_, w.name.toUtf8().constData(), w.phones.toUtf8().constData(), last);
     }
+    if (wordsDecoder_) setCommonWordsSearch();
     const QString previous = grammarSearch_;
     grammarSearch_.clear();
     if (!grammar_.isEmpty()) {
@@ -235,6 +315,7 @@ bool Recognizer::applyMode() {
 void Recognizer::startUtterance() {
     ps_start_utt(grammarDecoder_);
     ps_start_utt(loopDecoder_);
+    if (wordsDecoder_) ps_start_utt(wordsDecoder_);
     inUtterance_ = true;
     inSpeech_ = false;
     utteranceSamples_ = 0;
@@ -245,6 +326,7 @@ void Recognizer::abort() {
     if (!inUtterance_) return;
     ps_end_utt(grammarDecoder_);
     ps_end_utt(loopDecoder_);
+    if (wordsDecoder_) ps_end_utt(wordsDecoder_);
     inUtterance_ = false;
     inSpeech_ = false;
 }
@@ -252,17 +334,17 @@ void Recognizer::abort() {
 bool Recognizer::endUtterance(Result* result) {
     ps_end_utt(grammarDecoder_);
     ps_end_utt(loopDecoder_);
+    if (wordsDecoder_) ps_end_utt(wordsDecoder_);
     inUtterance_ = false;
     inSpeech_ = false;
     if (!readResult(result)) return false;
     if (heardUtterances_++ < WarmUpUtterances && result->confidence != Confidence::High) {
         // The mean has just been updated with this very utterance: hear it once more.
-        ps_start_utt(grammarDecoder_);
-        ps_start_utt(loopDecoder_);
-        ps_process_raw(grammarDecoder_, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
-        ps_process_raw(loopDecoder_, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
-        ps_end_utt(grammarDecoder_);
-        ps_end_utt(loopDecoder_);
+        for (ps_decoder_t* ps : decoders()) {
+            ps_start_utt(ps);
+            ps_process_raw(ps, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
+            ps_end_utt(ps);
+        }
         Result again;
         if (readResult(&again) && again.phrase == result->phrase && again.score > result->score) *result = again;
     }
@@ -280,27 +362,23 @@ bool Recognizer::readResult(Result* result) {
     if (result->frames <= 0) return false;
     const std::vector<Segment> path = segments(grammarDecoder_);
     const std::vector<Segment> loop = segments(loopDecoder_);
-    double grammarScore = 0, loopScore = 0, wordsScore = 0;
-    int wordFrames = 0;
+    double grammarScore = 0;
     result->worstWord = 1e9f;
     result->worstFiller = 0;
     for (const Segment& s : path) {
         grammarScore += s.ascr;
-        const double wordLoop = loopScoreOver(loop, s.first, s.last);
-        const float perFrame = float((s.ascr - wordLoop) / (s.last - s.first + 1));
+        const double loopOver = loopScoreOver(loop, s.first, s.last);
         // A filler that the phone loop explains much better hides speech outside the phrase.
         if (isFiller(s.word))
-            result->worstFiller = std::min(result->worstFiller, float(s.ascr - wordLoop));
-        else {
-            result->worstWord = std::min(result->worstWord, perFrame);
-            wordsScore += s.ascr - wordLoop;
-            wordFrames += s.last - s.first + 1;
-        }
+            result->worstFiller = std::min(result->worstFiller, float(s.ascr - loopOver));
+        else
+            result->worstWord = std::min(result->worstWord, float((s.ascr - loopOver) / (s.last - s.first + 1)));
     }
-    for (const Segment& s : loop)
-        loopScore += s.ascr;
-    result->score = float(grammarScore - loopScore) / float(result->frames);
-    result->wordScore = float(wordsScore / std::max(1, wordFrames));
+    result->score = float(grammarScore - total(loop)) / float(result->frames);
+    // Speech one word away from a phrase is explained better by common words than by the phrase,
+    // where the phone loop (context-independent, so always somewhat worse than words) cannot tell.
+    if (wordsDecoder_)
+        result->againstWords = float(grammarScore - total(segments(wordsDecoder_))) / float(result->frames);
     result->confidence = classify(*result);
     return true;
 }
@@ -314,6 +392,7 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
         utteranceAudio_.insert(utteranceAudio_.end(), samples + offset, samples + offset + n);
         ps_process_raw(grammarDecoder_, samples + offset, n, FALSE, FALSE);
         ps_process_raw(loopDecoder_, samples + offset, n, FALSE, FALSE);
+        if (wordsDecoder_) ps_process_raw(wordsDecoder_, samples + offset, n, FALSE, FALSE);
         utteranceSamples_ += n;
         const bool speech = ps_get_in_speech(grammarDecoder_);
         if (speech && !inSpeech_) {

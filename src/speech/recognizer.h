@@ -2,6 +2,7 @@
 
 #include "speech/grammar.h"
 
+#include <QByteArrayList>
 #include <QString>
 
 #include <cstdint>
@@ -14,19 +15,20 @@ namespace speech {
 // Confidence classes of a recognition, as the agent sees them.
 enum class Confidence { Low = -1, Normal = 0, High = 1 };
 
-// Thresholds on the match scores of Recognizer::Result, chosen on synthetic speech of eight
-// espeak-ng voices (command phrases against near misses, unrelated sentences and noise) as the
-// most true accepts with at most 1% false accepts; docs/speech.md has the method and figures.
-inline constexpr float HighConfidenceScore = -26.0f;
-inline constexpr float HighConfidenceWords = -40.0f;
-inline constexpr float HighConfidenceWorstWord = -55.0f;
+// Limits on the match scores of Recognizer::Result, chosen on synthetic speech of two synthesisers
+// (command phrases, alone and in room noise, against near misses, unrelated sentences and
+// noise); docs/speech.md has the method and figures.
+inline constexpr float HighConfidenceWorstWord = -45.0f;
 inline constexpr float HighConfidenceWorstFiller = -700.0f;
+inline constexpr float HighConfidenceAgainstWords = -20.0f;
 inline constexpr float NormalConfidenceScore = -40.0f;
 
 // Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
-// model's language model (dictation). Two decoders hear the same audio: one searches the grammar
-// (or the language model), the other a free loop of phones. How much worse the grammar explains
-// the sounds than "any phones" tells a phrase actually spoken from speech forced onto a phrase.
+// model's language model (dictation). Three decoders hear the same audio: one searches the grammar
+// (or the language model), one a free loop of phones, one a free loop of common words. How much
+// worse the grammar explains the sounds than "any phones" tells a phrase actually spoken from
+// noise or unrelated speech forced onto a phrase; how much worse than "any words" tells it from
+// speech one word away from the phrase.
 class Recognizer {
 public:
     struct Result {
@@ -35,7 +37,8 @@ public:
         float score = 0;       // (grammar acoustic score - phone loop acoustic score) per frame
         float worstWord = 0;   // the same per frame, for the word that matches worst
         float worstFiller = 0; // the same in total, for the worst silence or noise in the path
-        float wordScore = 0;   // the same per frame, over the phrase's words only
+        // (grammar acoustic score - common-word loop acoustic score) per frame
+        float againstWords = 0;
         Confidence confidence = Confidence::Low;
         int frames = 0; // 10 ms frames in the utterance
     };
@@ -75,9 +78,18 @@ private:
     bool readResult(Result* result);
     bool applyMode();
     void forgetLoudSound();
+    void loadCommonWords();
+    void setCommonWordsSearch();
+    std::vector<ps_decoder_s*> decoders() const {
+        std::vector<ps_decoder_s*> all = {grammarDecoder_, loopDecoder_};
+        if (wordsDecoder_) all.push_back(wordsDecoder_);
+        return all;
+    }
 
     ps_decoder_s* grammarDecoder_ = nullptr;
     ps_decoder_s* loopDecoder_ = nullptr;
+    ps_decoder_s* wordsDecoder_ = nullptr; // a free loop of common words, nullptr when it failed to load
+    QByteArrayList commonWords_;
     Grammar grammar_;
     QString grammarSearch_;
     bool dictationLoaded_ = false;

@@ -53,28 +53,6 @@ long residentKb() {
 
 } // namespace
 
-TEST_F(RecognizerTest, PhrasesOfSeveralVoicesAndSpeedsAreRecognised) {
-    struct Voice {
-        const char* name;
-        int wpm;
-    };
-    const Voice voices[] = {{"en-us", 175}, {"en+f3", 200}, {"en-gb-x-rp", 140}};
-    const int spoken[] = {0, 2, 4, 5, 6, 7, 8};
-    int heard = 0, high = 0;
-    for (const Voice& v : voices) {
-        for (int p : spoken) {
-            const auto results = hear(testaudio::speech(Phrases[p], v.name, v.wpm));
-            ASSERT_EQ(results.size(), 1u) << v.name << ": " << qPrintable(Phrases[p]);
-            EXPECT_EQ(results[0].phrase, p)
-                << v.name << ": " << qPrintable(Phrases[p]) << " heard as " << qPrintable(results[0].words);
-            heard += results[0].phrase == p;
-            high += results[0].phrase == p && results[0].confidence == Confidence::High;
-        }
-    }
-    // Synthetic voices are harder than people; most must still be sure enough to act on.
-    EXPECT_GE(high, heard * 2 / 3) << high << " of " << heard << " at high confidence";
-}
-
 TEST_F(RecognizerTest, PhrasesThatBeginOthersAndLongListsAreHeardAsThemselves) {
     // "scroll" ends inside the grammar's tree of words; "open item 66" ends on a state of its own, as
     // more than a few dozen phrases go on from "open item".
@@ -90,17 +68,56 @@ TEST_F(RecognizerTest, PhrasesThatBeginOthersAndLongListsAreHeardAsThemselves) {
     }
 }
 
-TEST_F(RecognizerTest, OtherSpeechAndNoiseAreNeverHighConfidence) {
-    const QStringList others = {"the quick brown fox jumps over the lazy dog", "what time is it", "open the door",
-                                "take a picture", "please pass the salt"};
-    for (const QString& text : others)
-        for (const char* voice : {"en-us", "en+m3"})
-            for (const Recognizer::Result& r : hear(testaudio::speech(text, voice)))
-                EXPECT_NE(r.confidence, Confidence::High) << voice << ": " << qPrintable(text) << " taken for "
-                                                          << qPrintable(r.words) << " score " << r.score;
-    for (const char* noise : {"whitenoise", "pinknoise", "brownnoise", "sine 300-900"})
-        for (const Recognizer::Result& r : hear(testaudio::noise(noise, 2, 0.5)))
-            EXPECT_NE(r.confidence, Confidence::High) << noise << " taken for " << qPrintable(r.words);
+// Phrases said as written by several voices, and speech one word away from a phrase, unrelated
+// speech and noise, none of which may be acted on.
+TEST_F(RecognizerTest, OnlyWhatWasSaidIsAcceptedAtHighConfidence) {
+    struct Case {
+        const char* kind;
+        const char* said; // "noise:" and a sox noise for sounds
+        const char* voice;
+        int phrase; // expected at high confidence, -1 for none at all
+    };
+    const Case cases[] = {
+        {"as written", "computer", "en-us", 0},
+        {"as written", "Vorlix", "en-us", 2},
+        {"as written", "open mail", "en-us", 4},
+        {"as written", "open 7zip", "en-us", 5},
+        {"as written", "open the browser", "en+f3", 6},
+        {"as written", "close window", "en-gb-x-rp", 7},
+        {"as written", "take a screenshot", "en-us", 8},
+        {"similar word", "open the blower", "en-us", -1},
+        {"similar word", "lose window", "en-us", -1},
+        {"plain word", "take a picture", "en-us", -1},
+        {"plain word", "open the door", "en+m3", -1},
+        {"word added", "close the window now", "en-us", -1},
+        {"word added", "please open mail", "en+m3", -1},
+        {"word dropped", "open browser", "en-us", -1},
+        {"word dropped", "take a", "en-us", -1},
+        {"unrelated", "what time is it", "en+m3", -1},
+        {"unrelated", "the quick brown fox jumps over the lazy dog", "en-us", -1},
+        {"noise", "noise:pinknoise", "", -1},
+        {"noise", "noise:sine 300-900", "", -1},
+    };
+    for (const Case& c : cases) {
+        const QString said = QString::fromLatin1(c.said);
+        const auto results =
+            hear(said.startsWith("noise:") ? testaudio::noise(said.mid(6), 2, 0.5) : testaudio::speech(said, c.voice));
+        int high = 0;
+        std::string heard;
+        for (const Recognizer::Result& r : results) {
+            high += r.confidence == Confidence::High;
+            heard += QStringLiteral(" [%1: confidence %2, worst word %3, against common words %4]")
+                         .arg(r.words)
+                         .arg(int(r.confidence))
+                         .arg(r.worstWord)
+                         .arg(r.againstWords)
+                         .toStdString();
+            EXPECT_TRUE(r.confidence != Confidence::High || r.phrase == c.phrase) << c.kind << ": " << c.said << heard;
+        }
+        if (c.phrase >= 0) {
+            EXPECT_EQ(high, 1) << c.kind << ", " << c.voice << ": " << c.said << heard;
+        }
+    }
 }
 
 TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
@@ -113,9 +130,7 @@ TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
         for (std::size_t at = 0; at < loud.size(); at += 320)
             for (const Recognizer::Result& r :
                  recognizer.process(loud.data() + at, std::min<std::size_t>(320, loud.size() - at)))
-                EXPECT_NE(r.confidence, Confidence::High)
-                    << "noise taken for " << qPrintable(r.words) << " " << r.score << " " << r.wordScore << " "
-                    << r.worstWord << " " << r.worstFiller;
+                EXPECT_NE(r.confidence, Confidence::High) << "noise taken for " << qPrintable(r.words);
         if (round == 0) afterFirst = residentKb();
     }
 #ifndef __SANITIZE_ADDRESS__

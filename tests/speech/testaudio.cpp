@@ -12,9 +12,13 @@ namespace testaudio {
 
 namespace {
 
-const QStringList RawOut = {"-t", "raw", "-r", "16000", "-e", "signed", "-b", "16", "-c", "1", "-"};
-
-Samples toSamples(const QByteArray& bytes) {
+// sox reading `input` (a file, or -n before a synth effect) and writing 16 kHz mono 16-bit samples.
+Samples sox(const QStringList& input, const QStringList& effects = {}) {
+    QProcess sox;
+    sox.start("sox", QStringList{"-R", "-q"} + input +
+                         QStringList{"-t", "raw", "-r", "16000", "-e", "signed", "-b", "16", "-c", "1", "-"} + effects);
+    sox.waitForFinished();
+    const QByteArray bytes = sox.readAllStandardOutput();
     Samples s(std::size_t(bytes.size() / 2));
     std::memcpy(s.data(), bytes.constData(), s.size() * 2);
     return s;
@@ -31,23 +35,13 @@ Samples speech(const QString& text, const QString& voice, int wpm, int pitch) {
     const QString wav = dir.filePath("speech.wav");
     QProcess::execute("espeak-ng",
                       {"-v", voice, "-s", QString::number(wpm), "-p", QString::number(pitch), "-w", wav, text});
-    QProcess sox;
-    sox.start("sox", QStringList{"-R", "-q", wav} + RawOut);
-    sox.waitForFinished();
-    return toSamples(sox.readAllStandardOutput());
+    return sox({wav});
 }
 
+// Repeatable (-R): the same noise every run, so a test never depends on a lucky draw.
 Samples noise(const QString& kind, double seconds, double gain) {
-    QProcess sox;
-    // Repeatable: the same noise every run, so a test never depends on a lucky draw.
-    QStringList args = {"-R", "-q", "-n"};
-    args += RawOut;
-    args += {"synth", QString::number(seconds)};
-    args += kind.split(' ');
-    args += {"vol", QString::number(gain)};
-    sox.start("sox", args);
-    sox.waitForFinished();
-    return toSamples(sox.readAllStandardOutput());
+    return sox({"-n"}, QStringList{"synth", QString::number(seconds)} + kind.split(' ') +
+                           QStringList{"vol", QString::number(gain)});
 }
 
 Samples silence(double seconds) {
