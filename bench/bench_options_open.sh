@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Time from a double-click on the tray icon to the options window shown (target: under 100 ms).
 # Each run starts a fresh agent, so every figure is a first opening.
-#   bench_options_open.sh PATH/TO/vorlix [RUNS]     (run under tests/support/with-desktop.sh)
+#   bench_options_open.sh PATH/TO/vorlix [RUNS]     (run under scripts/with-desktop.sh)
 set -euo pipefail
 source "$(dirname "$0")/../tests/support/e2e.sh"
 agent_bin=$1
 runs=${2:-7}
-[ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }
+[ -n "${DISPLAY:-}" ] || { echo "needs a display: run under scripts/with-desktop.sh" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/vorlix-bench.XXXXXX)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT

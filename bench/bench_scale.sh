@@ -4,13 +4,13 @@
 # resident memory then and at its peak, idle CPU over a while, and the time to end on SIGTERM.
 # Targets: 100,000 commands ready in under 3 s and under 300 MB; idle CPU with 10,000 key watches
 # under 0.5 % of a core.
-#   bench_scale.sh PATH/TO/vorlix [IDLE_SECONDS]     (run under tests/support/with-desktop.sh)
+#   bench_scale.sh PATH/TO/vorlix [IDLE_SECONDS]     (run under scripts/with-desktop.sh)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../tests/support/e2e.sh"
 agent_bin=$1
 idle_seconds=${2:-20}
-[ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }
+[ -n "${DISPLAY:-}" ] || { echo "needs a display: run under scripts/with-desktop.sh" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/vorlix-bench.XXXXXX)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Process start to tray icon shown, for the real agent under a tray host (target: under 300 ms).
-#   bench_startup.sh PATH/TO/vorlix [RUNS]     (run under tests/support/with-desktop.sh)
+#   bench_startup.sh PATH/TO/vorlix [RUNS]     (run under scripts/with-desktop.sh)
 set -euo pipefail
 source "$(dirname "$0")/../tests/support/e2e.sh"
 agent_bin=$1
 runs=${2:-7}
-[ -n "${DISPLAY:-}" ] || { echo "needs a display: run under tests/support/with-desktop.sh" >&2; exit 1; }
+[ -n "${DISPLAY:-}" ] || { echo "needs a display: run under scripts/with-desktop.sh" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/vorlix-bench.XXXXXX)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT

@@ -12,7 +12,7 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 echo "No display found: starting Vorlix on a virtual display (Xvfb) with a tray host and a virtual microphone." >&2
 echo "Press Ctrl+C to close the agent; its settings are saved to $(dirname "$agent")/settings.zqf." >&2
-exec tests/support/with-desktop.sh bash -c '
+exec scripts/with-desktop.sh bash -c '
     trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
     echo "Virtual display: $DISPLAY" >&2
     exec "$0"' "$agent"

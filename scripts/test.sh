@@ -15,4 +15,4 @@ bash scripts/build.sh "$@"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # The tests share one display and one keyboard: run them one at a time.
-tests/support/with-desktop.sh ctest --test-dir "$build_dir" --output-on-failure --timeout 900
+scripts/with-desktop.sh ctest --test-dir "$build_dir" --output-on-failure --timeout 900

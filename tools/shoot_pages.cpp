@@ -1,5 +1,5 @@
 // Shows the options window with sample commands and saves a picture of each page:
-//   tests/support/with-desktop.sh --no-audio build/tests/options/shoot_pages docs/screenshots
+//   scripts/with-desktop.sh --no-audio build/tests/options/shoot_pages docs/screenshots
 #include "options/optionspages.h"
 #include "options/tabstrip.h"
 #include "support/fakes.h"

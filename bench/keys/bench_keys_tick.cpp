@@ -27,7 +27,7 @@ double Micros(Clock::duration d) {
 
 int main() {
     if (!std::getenv("DISPLAY")) {
-        std::printf("bench_keys_tick: DISPLAY is not set; run under tests/support/with-desktop.sh\n");
+        std::printf("bench_keys_tick: DISPLAY is not set; run under scripts/with-desktop.sh\n");
         return 0;
     }
     auto keyboard = keys::X11Keyboard::open();

@@ -37,7 +37,7 @@ Run Measure(const std::function<void()>& type, const std::vector<std::string>& e
 
 int main() {
     if (!std::getenv("DISPLAY")) {
-        std::printf("bench_keys_typing: DISPLAY is not set; run under tests/support/with-desktop.sh\n");
+        std::printf("bench_keys_typing: DISPLAY is not set; run under scripts/with-desktop.sh\n");
         return 0;
     }
     auto keyboard = keys::X11Keyboard::open();

@@ -1,6 +1,6 @@
 // Latency from the last speech sample to Recognized, through the real audio path: the phrase is
 // played on the test speaker, captured from the virtual microphone by Qt Multimedia, decoded and
-// raised by clsSpeech. Run it under tests/support/with-desktop.sh.
+// raised by clsSpeech. Run it under scripts/with-desktop.sh.
 #include "corpus.h"
 #include "speech/clsspeech.h"
 
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     clsSpeech speech;
     if (speech.GetDeviceList().isEmpty() || qEnvironmentVariableIsEmpty("VORLIX_TEST_SPEAKER")) {
-        std::printf("bench_speech_latency: no test audio server (run under tests/support/with-desktop.sh)\n");
+        std::printf("bench_speech_latency: no test audio server (run under scripts/with-desktop.sh)\n");
         return 0;
     }
     const QString speaker = qEnvironmentVariable("VORLIX_TEST_SPEAKER");

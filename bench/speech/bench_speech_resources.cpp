@@ -1,5 +1,5 @@
 // CPU and memory of a process running clsSpeech while it listens: to silence, and to speech
-// played on the test speaker. Run it under tests/support/with-desktop.sh.
+// played on the test speaker. Run it under scripts/with-desktop.sh.
 #include "corpus.h"
 #include "speech/clsspeech.h"
 
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     clsSpeech speech;
     if (speech.GetDeviceList().isEmpty() || qEnvironmentVariableIsEmpty("VORLIX_TEST_SPEAKER")) {
-        std::printf("bench_speech_resources: no test audio server (run under tests/support/with-desktop.sh)\n");
+        std::printf("bench_speech_resources: no test audio server (run under scripts/with-desktop.sh)\n");
         return 0;
     }
     speech.SetDevice();

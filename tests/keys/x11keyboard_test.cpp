@@ -27,7 +27,7 @@ protected:
     static void TearDownTestSuite() { shared.reset(); }
 
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "DISPLAY is not set: run under tests/support/with-desktop.sh";
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "DISPLAY is not set: run under scripts/with-desktop.sh";
         ASSERT_TRUE(shared) << "cannot open the display";
         kb = shared.get();
         other = XOpenDisplay(nullptr);

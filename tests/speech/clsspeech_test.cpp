@@ -1,5 +1,5 @@
 // clsSpeech on a real PulseAudio server: the virtual microphone hears what is played on the
-// virtual speaker (tests/support/with-desktop.sh).
+// virtual speaker (scripts/with-desktop.sh).
 #include "speech/clsspeech.h"
 #include "speech/testaudio.h"
 
@@ -29,7 +29,7 @@ private slots:
         if (!testaudio::toolsAvailable() || QStandardPaths::findExecutable("paplay").isEmpty())
             QSKIP("espeak-ng, sox or paplay is not installed");
         if (clsSpeech().GetDeviceList().isEmpty() || qEnvironmentVariableIsEmpty("VORLIX_TEST_SPEAKER"))
-            QSKIP("no PulseAudio server with the test speaker is reachable (run under tests/support/with-desktop.sh)");
+            QSKIP("no PulseAudio server with the test speaker is reachable (run under scripts/with-desktop.sh)");
     }
 
     void aRuleIsHeardOnItsDeviceUntilStoppedOrTheDeviceIsChosenAgain() {
