@@ -9,10 +9,10 @@ namespace {
 
 struct RecordingTray : TrayIcon {
     std::function<void(const QString&)> note;
-    void Add(TrayImage image, const QString& tip) override { note(QString("add %1 %2").arg(int(image)).arg(tip)); }
-    void Modify(TrayImage i, const QString& tip) override { note(QString("modify %1 %2").arg(int(i)).arg(tip)); }
+    void Add(TrayImage image, const QString& tip) override { note(QStringLiteral("add %1 ").arg(int(image)) + tip); }
+    void Modify(TrayImage i, const QString& tip) override { note(QStringLiteral("modify %1 ").arg(int(i)) + tip); }
     void Remove() override { note("remove"); }
-    void ShowNotification(const QString&, const QString&) override {}
+    void ShowNotification(const QString& title, const QString&) override { note("notify " + title); }
 };
 
 QStringList VisibleCaptions(QMenu* menu) {

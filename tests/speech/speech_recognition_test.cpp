@@ -96,11 +96,8 @@ TEST_F(RecognizerTest, OnlyWhatWasSaidIsAcceptedAtHighConfidence) {
         QString heard;
         for (const Recognizer::Result& r : results) {
             high += r.confidence == Confidence::High;
-            heard += QStringLiteral(" [%1: %2, worst word %3, against words %4]")
-                         .arg(r.words)
-                         .arg(int(r.confidence))
-                         .arg(r.worstWord)
-                         .arg(r.againstWords);
+            heard += QString::asprintf(" [%s: confidence %d, worst word %.0f, against words %.0f]", qPrintable(r.words),
+                                       int(r.confidence), r.worstWord, r.againstWords);
             EXPECT_TRUE(r.confidence != Confidence::High || r.phrase == c.phrase) << c.said << qPrintable(heard);
         }
         if (c.phrase >= 0) EXPECT_EQ(high, 1) << c.voice << ": " << c.said << qPrintable(heard);
