@@ -346,7 +346,10 @@ bool Recognizer::endUtterance(Result* result) {
             ps_end_utt(ps);
         }
         Result again;
-        if (readResult(&again) && again.phrase == result->phrase && again.score > result->score) *result = again;
+        // Confidence first: with several limits, a better overall score does not mean a surer phrase.
+        if (readResult(&again) && again.phrase == result->phrase &&
+            std::pair(int(again.confidence), again.score) > std::pair(int(result->confidence), result->score))
+            *result = again;
     }
     return true;
 }
