@@ -1,5 +1,4 @@
-// The recogniser fed from synthesised speech files: phrases of several voices and speeds, bad
-// phrases beside good ones, out-of-grammar speech and long noise.
+// The recogniser fed from synthesised speech: phrases, near misses, bad phrases, unrelated speech, noise.
 #include "speech/recognizer.h"
 #include "speech/testaudio.h"
 
