@@ -175,15 +175,15 @@ Recognizer::Recognizer() {
 
 void Recognizer::forgetLoudSound() {
     if (initialMean_.empty()) return;
-    for (ps_decoder_t* ps : decoders())
+    forEachDecoder([this](ps_decoder_t* ps) {
         if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == initialMean_.size())
             cmn_live_set(cmn, initialMean_.data());
+    });
     heardUtterances_ = 0;
 }
 
 Recognizer::~Recognizer() {
-    for (ps_decoder_t* ps : {grammarDecoder_, loopDecoder_, wordsDecoder_})
-        if (ps) ps_free(ps);
+    forEachDecoder(ps_free);
 }
 
 // The competing explanation: a free loop of the most frequent words (and, once set, the phrases'
@@ -313,9 +313,7 @@ bool Recognizer::applyMode() {
 }
 
 void Recognizer::startUtterance() {
-    ps_start_utt(grammarDecoder_);
-    ps_start_utt(loopDecoder_);
-    if (wordsDecoder_) ps_start_utt(wordsDecoder_);
+    forEachDecoder(ps_start_utt);
     inUtterance_ = true;
     inSpeech_ = false;
     utteranceSamples_ = 0;
@@ -324,27 +322,23 @@ void Recognizer::startUtterance() {
 
 void Recognizer::abort() {
     if (!inUtterance_) return;
-    ps_end_utt(grammarDecoder_);
-    ps_end_utt(loopDecoder_);
-    if (wordsDecoder_) ps_end_utt(wordsDecoder_);
+    forEachDecoder(ps_end_utt);
     inUtterance_ = false;
     inSpeech_ = false;
 }
 
 bool Recognizer::endUtterance(Result* result) {
-    ps_end_utt(grammarDecoder_);
-    ps_end_utt(loopDecoder_);
-    if (wordsDecoder_) ps_end_utt(wordsDecoder_);
+    forEachDecoder(ps_end_utt);
     inUtterance_ = false;
     inSpeech_ = false;
     if (!readResult(result)) return false;
     if (heardUtterances_++ < WarmUpUtterances && result->confidence != Confidence::High) {
         // The mean has just been updated with this very utterance: hear it once more.
-        for (ps_decoder_t* ps : decoders()) {
+        forEachDecoder([this](ps_decoder_t* ps) {
             ps_start_utt(ps);
             ps_process_raw(ps, utteranceAudio_.data(), utteranceAudio_.size(), FALSE, FALSE);
             ps_end_utt(ps);
-        }
+        });
         Result again;
         // Confidence first: with several limits, a better overall score does not mean a surer phrase.
         if (readResult(&again) && again.phrase == result->phrase &&
@@ -393,9 +387,7 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
         const std::size_t n = std::min(ChunkSamples, count - offset);
         if (!inUtterance_) startUtterance();
         utteranceAudio_.insert(utteranceAudio_.end(), samples + offset, samples + offset + n);
-        ps_process_raw(grammarDecoder_, samples + offset, n, FALSE, FALSE);
-        ps_process_raw(loopDecoder_, samples + offset, n, FALSE, FALSE);
-        if (wordsDecoder_) ps_process_raw(wordsDecoder_, samples + offset, n, FALSE, FALSE);
+        forEachDecoder([&](ps_decoder_t* ps) { ps_process_raw(ps, samples + offset, n, FALSE, FALSE); });
         utteranceSamples_ += n;
         const bool speech = ps_get_in_speech(grammarDecoder_);
         if (speech && !inSpeech_) {

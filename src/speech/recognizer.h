@@ -80,10 +80,10 @@ private:
     void forgetLoudSound();
     void loadCommonWords();
     void setCommonWordsSearch();
-    std::vector<ps_decoder_s*> decoders() const {
-        std::vector<ps_decoder_s*> all = {grammarDecoder_, loopDecoder_};
-        if (wordsDecoder_) all.push_back(wordsDecoder_);
-        return all;
+    // Calls `f` with each decoder that was loaded; nothing is allocated, as it runs on every piece of audio.
+    template <typename F> void forEachDecoder(F&& f) const {
+        for (ps_decoder_s* ps : {grammarDecoder_, loopDecoder_, wordsDecoder_})
+            if (ps) f(ps);
     }
 
     ps_decoder_s* grammarDecoder_ = nullptr;
