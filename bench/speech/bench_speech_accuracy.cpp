@@ -164,9 +164,9 @@ int main(int argc, char** argv) {
     const std::vector<corpus::PhraseSet> recordings =
         extra ? corpus::recordingSets() : std::vector<corpus::PhraseSet>();
     std::printf("corpus: %zu utterances synthesised in %.1f s; high confidence: worst word >= %.0f, worst filler >= "
-                "%.0f, against common words >= %.0f\n",
+                "%.0f, against common words >= %.0f; sound-alike margin %d\n",
                 main.utterances.size(), t.elapsed() / 1000.0, speech::HighConfidenceWorstWord,
-                speech::HighConfidenceWorstFiller, speech::HighConfidenceAgainstWords);
+                speech::HighConfidenceWorstFiller, speech::HighConfidenceAgainstWords, speech::SoundAlikeMargin);
     if (const char* path = std::getenv("VORLIX_BENCH_DUMP")) dump = std::fopen(path, "w");
     std::fflush(stdout);
 

@@ -1,6 +1,6 @@
 // Build-time tool: writes the most frequent words of the model's language model that its
 // dictionary can pronounce, most frequent first, as a C++ array for the recogniser's
-// "any other words" loop.
+// "any other words" loop and the sound-alikes of phrase words.
 //   commonwords_gen <lm.bin> <cmudict> <count> <output.cpp>
 #include <sphinxbase/logmath.h>
 #include <sphinxbase/ngram_model.h>

@@ -119,4 +119,26 @@ WordGraph wordGraph(const QStringList& alternatives) {
     return graph;
 }
 
+int addSoundAlikes(WordGraph& graph, const QHash<QString, QStringList>& soundAlikes, int cost, int maxArcs) {
+    QHash<QString, int> wordIndex;
+    for (int i = 0; i < graph.words.size(); ++i)
+        wordIndex.insert(graph.words[i], i);
+    int added = 0;
+    for (qsizetype i = 0, arcs = graph.arcs.size(); i < arcs; ++i) {
+        const WordGraph::Arc arc = graph.arcs[i];
+        const QStringList alikes = arc.word < 0 || arc.cost ? QStringList() : soundAlikes.value(graph.words[arc.word]);
+        if (added + alikes.size() > maxArcs) continue;
+        for (const QString& alike : alikes) {
+            auto w = wordIndex.constFind(alike);
+            if (w == wordIndex.cend()) {
+                w = wordIndex.insert(alike, int(graph.words.size()));
+                graph.words << alike;
+            }
+            graph.arcs.append({arc.from, arc.to, *w, cost});
+            ++added;
+        }
+    }
+    return added;
+}
+
 } // namespace speech

@@ -39,6 +39,7 @@ struct WordGraph {
     struct Arc {
         int from = 0, to = 0;
         int word = -1; // position in `words`, -1 for an empty step into `Final`
+        int cost = 0; // a sound-alike's cost in the search; 0 for the phrase's own word
     };
     int states = 2;
     QStringList words; // each once
@@ -46,6 +47,11 @@ struct WordGraph {
 };
 
 WordGraph wordGraph(const QStringList& alternatives);
+
+// Lets each word of a phrase be replaced by one of its sound-alikes (`soundAlikes`: word -> its
+// sound-alikes): arcs beside the word's own, at `cost`. Adds at most `maxArcs` of them, for the first
+// words of a long list only; returns how many were added.
+int addSoundAlikes(WordGraph& graph, const QHash<QString, QStringList>& soundAlikes, int cost, int maxArcs);
 
 // Longer phrases are not commands; they also slow every search down.
 inline constexpr int MaxPhraseWords = 16;

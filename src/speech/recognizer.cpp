@@ -48,6 +48,50 @@ constexpr int PhraseWordsInLoop = 3000;
 // How much likelier a phrase word is in that loop than a common word: the loop then takes the
 // phrase's own word unless another one fits the sound clearly better.
 constexpr double PhraseWordWeight = 300;
+// Sound-alikes of the phrase words offered to the grammar search beside them ("page" / "base",
+// "mail" / "they"): drawn from this many of the most frequent words, at most this many per word,
+// and at most this many in all, which keeps the search light for lists of thousands of phrases.
+constexpr int SoundAlikeVocabulary = 20000;
+constexpr int SoundAlikesPerWord = 30;
+constexpr int SoundAlikeArcs = 4000;
+
+// Phones as one byte each, so that twenty thousand pronunciations stay small and compare fast;
+// vowels have bit 0x40 set.
+QByteArray phoneCodes(const char* phones) {
+    static QHash<QByteArray, char> codes;
+    QByteArray out;
+    for (const QByteArray& phone : QByteArray(phones).split(' ')) {
+        if (phone.isEmpty()) continue;
+        auto code = codes.constFind(phone);
+        if (code == codes.cend()) {
+            const bool vowel = QByteArrayView("AEIOU").contains(phone[0]);
+            code = codes.insert(phone, char((codes.size() + 1) | (vowel ? 0x40 : 0)));
+        }
+        out += *code;
+    }
+    return out;
+}
+
+// Edit distance in half phones: a vowel for another vowel costs one, any other change two. Voices
+// and accents differ most in their vowels.
+int soundDistance(const QByteArray& a, const QByteArray& b) {
+    int row[64];
+    if (b.size() >= 64) return 1 << 20;
+    for (int j = 0; j <= b.size(); ++j)
+        row[j] = 2 * j;
+    for (int i = 1; i <= a.size(); ++i) {
+        int diag = row[0];
+        row[0] = 2 * i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int up = row[j];
+            const char x = a[i - 1], y = b[j - 1];
+            const int change = x == y ? 0 : (x & y & 0x40) ? 1 : 2;
+            row[j] = std::min({up + 2, row[j - 1] + 2, diag + change});
+            diag = up;
+        }
+    }
+    return row[b.size()];
+}
 
 // All decoders score every senone in every speech frame (-compallsen): scores are then relative
 // to the same best senone per frame and can be compared across the searches.
@@ -104,8 +148,15 @@ double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
 
 // The grammar's search graph. Certain transitions (log 1 = 0) leave nothing for the language weight
 // to scale; it is recorded all the same, as the search expects the weight it runs with.
-fsg_model_t* searchGraph(ps_decoder_t* ps, const QString& name, const QStringList& alternatives) {
-    const WordGraph graph = wordGraph(alternatives);
+// Each word can also be replaced by one of its sound-alikes, at a cost: a path through one means
+// "not a phrase". A path may take several: in noise, or when a word was added or left out, a
+// few of them together often explain the speech better than the phrase.
+fsg_model_t* searchGraph(ps_decoder_t* ps, const QString& name, const QStringList& alternatives,
+                         const QHash<QString, QStringList> (&soundAlikes)[2]) {
+    WordGraph graph = wordGraph(alternatives);
+    // Search scores are log probabilities shifted right by 10 bits (SENSCR_SHIFT).
+    const int near = addSoundAlikes(graph, soundAlikes[0], 2 * SoundAlikeMargin << 10, SoundAlikeArcs);
+    addSoundAlikes(graph, soundAlikes[1], SoundAlikeMargin << 10, SoundAlikeArcs - near);
     const float lw = float(cmd_ln_float_r(ps_get_config(ps), "-lw"));
     fsg_model_t* fsg = fsg_model_init(name.toUtf8().constData(), ps_get_logmath(ps), lw, graph.states);
     fsg->start_state = WordGraph::Start;
@@ -120,7 +171,7 @@ fsg_model_t* searchGraph(ps_decoder_t* ps, const QString& name, const QStringLis
         if (arc.word < 0)
             fsg_model_null_trans_add(fsg, arc.from, arc.to, 0);
         else
-            fsg_model_trans_add(fsg, arc.from, arc.to, 0, arc.word);
+            fsg_model_trans_add(fsg, arc.from, arc.to, -arc.cost, arc.word);
     }
     return fsg;
 }
@@ -155,8 +206,10 @@ Recognizer::Recognizer() {
     const QByteArray dict = QFile::encodeName(ModelDir + QStringLiteral("/cmudict-en-us.dict"));
     const QByteArray phoneLm = QFile::encodeName(ModelDir + QStringLiteral("/en-us-phone.lm.bin"));
     // Wide beams: with a few dozen phrases the default ones lose short phrases of unusual voices.
+    // The word beam is wider still: after loud noise the sound-alikes' paths can fit so much better
+    // than the phrases' that no path reaching the end of a phrase would survive.
     grammarDecoder_ = makeDecoder(
-        {"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60", "-pbeam", "1e-60", "-wbeam", "1e-50"});
+        {"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60", "-pbeam", "1e-60", "-wbeam", "1e-80"});
     // Context-independent phones keep the loop at a fraction of real time.
     // A light phone language model lets the loop follow the sounds rather than likely phone
     // sequences.
@@ -167,6 +220,11 @@ Recognizer::Recognizer() {
         return;
     }
     loadCommonWords();
+    for (int i = 0; i < std::min(CommonWordCount, SoundAlikeVocabulary); ++i)
+        if (char* phones = ps_lookup_word(grammarDecoder_, CommonWords[i])) {
+            vocabulary_.push_back({CommonWords[i], phoneCodes(phones)});
+            ckd_free(phones);
+        }
     if (cmn_t* cmn = cepstralMean(grammarDecoder_)) {
         initialMean_.resize(std::size_t(cmn->veclen));
         cmn_live_get(cmn, initialMean_.data());
@@ -244,6 +302,39 @@ void Recognizer::setCommonWordsSearch() {
     if (lm) ngram_model_free(lm);
 }
 
+// For each phrase word, the common words that sound most like it: two phones away, or three in long
+// words, a vowel for another counting half. Not nearer: that is within how voices and accents say
+// the word itself ("track" / "truck", "down" / "don't"), and such words beat the phrase's own too
+// often.
+void Recognizer::setSoundAlikes() {
+    soundAlikes_[0].clear();
+    soundAlikes_[1].clear();
+    int arcs = 0;
+    for (const QString& alternative : std::as_const(grammar_.alternatives))
+        for (const QString& word : alternative.split(QLatin1Char(' '))) {
+            if (arcs >= SoundAlikeArcs) return;
+            if (soundAlikes_[0].contains(word) || soundAlikes_[1].contains(word)) continue;
+            char* phones = ps_lookup_word(grammarDecoder_, word.toUtf8().constData());
+            if (!phones) continue;
+            const QByteArray own = phoneCodes(phones);
+            ckd_free(phones);
+            const int reach = own.size() <= 5 ? 4 : 6; // in half phones
+            std::vector<std::pair<int, int>> near; // (distance, rank)
+            for (int i = 0; i < int(vocabulary_.size()); ++i) {
+                const QByteArray& other = vocabulary_[std::size_t(i)].second;
+                if (2 * std::abs(other.size() - own.size()) > reach) continue;
+                const int d = soundDistance(own, other);
+                if (d >= 2 && d <= reach) near.emplace_back(d, i);
+            }
+            std::sort(near.begin(), near.end());
+            for (std::size_t k = 0; k < std::min(near.size(), std::size_t(SoundAlikesPerWord)); ++k) {
+                soundAlikes_[near[k].first < 4 ? 0 : 1][word]
+                    << QString::fromLatin1(vocabulary_[std::size_t(near[k].second)].first);
+                ++arcs;
+            }
+        }
+}
+
 bool Recognizer::inDictionary(const QString& word) const {
     if (!grammarDecoder_) return false;
     char* phones = ps_lookup_word(grammarDecoder_, word.toUtf8().constData());
@@ -271,11 +362,12 @@ void Recognizer::setPhrases(const QStringList& phrases) {
         ps_add_word(grammarDecoder_, w.name.toUtf8().constData(), w.phones.toUtf8().constData(), last);
     }
     if (wordsDecoder_) setCommonWordsSearch();
+    setSoundAlikes();
     const QString previous = grammarSearch_;
     grammarSearch_.clear();
     if (!grammar_.isEmpty()) {
         const QString name = QStringLiteral("phrases%1").arg(++grammarGeneration_);
-        fsg_model_t* fsg = searchGraph(grammarDecoder_, name, grammar_.alternatives);
+        fsg_model_t* fsg = searchGraph(grammarDecoder_, name, grammar_.alternatives, soundAlikes_);
         const int set = ps_set_fsg(grammarDecoder_, name.toUtf8().constData(), fsg);
         fsg_model_free(fsg); // the search holds its own reference
         if (set < 0) {
@@ -341,7 +433,8 @@ bool Recognizer::endUtterance(Result* result) {
         });
         Result again;
         // Confidence first: with several limits, a better overall score does not mean a surer phrase.
-        if (readResult(&again) && again.phrase == result->phrase &&
+        // A sound-alike heard before the mean was learnt may turn out to be the phrase after all.
+        if (readResult(&again) && (again.phrase == result->phrase || result->phrase < 0) &&
             std::pair(int(again.confidence), again.score) > std::pair(int(result->confidence), result->score))
             *result = again;
     }
@@ -377,6 +470,8 @@ bool Recognizer::readResult(Result* result) {
     if (wordsDecoder_)
         result->againstWords = float(grammarScore - total(segments(wordsDecoder_))) / float(result->frames);
     result->confidence = classify(*result);
+    // A path through a sound-alike: something else was said.
+    if (mode_ == Mode::Grammar && result->phrase < 0) result->confidence = Confidence::Low;
     return true;
 }
 

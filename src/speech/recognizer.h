@@ -3,6 +3,7 @@
 #include "speech/grammar.h"
 
 #include <QByteArrayList>
+#include <QHash>
 #include <QString>
 
 #include <cstdint>
@@ -20,8 +21,11 @@ enum class Confidence { Low = -1, Normal = 0, High = 1 };
 // noise); docs/speech.md has the method and figures.
 inline constexpr float HighConfidenceWorstWord = -45.0f;
 inline constexpr float HighConfidenceWorstFiller = -700.0f;
-inline constexpr float HighConfidenceAgainstWords = -20.0f;
+inline constexpr float HighConfidenceAgainstWords = -25.0f;
 inline constexpr float NormalConfidenceScore = -40.0f;
+// How much better (acoustic score) a sound-alike of a phrase word must fit the speech than the word
+// itself before the grammar search takes it, and with it "not a phrase".
+inline constexpr int SoundAlikeMargin = 400;
 
 // Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
 // model's language model (dictation). Three decoders hear the same audio: one searches the grammar
@@ -80,6 +84,7 @@ private:
     void forgetLoudSound();
     void loadCommonWords();
     void setCommonWordsSearch();
+    void setSoundAlikes();
     // Calls `f` with each decoder that was loaded; nothing is allocated, as it runs on every piece of audio.
     template <typename F> void forEachDecoder(F&& f) const {
         for (ps_decoder_s* ps : {grammarDecoder_, loopDecoder_, wordsDecoder_})
@@ -90,6 +95,8 @@ private:
     ps_decoder_s* loopDecoder_ = nullptr;
     ps_decoder_s* wordsDecoder_ = nullptr; // a free loop of common words, nullptr when it failed to load
     QByteArrayList commonWords_;
+    std::vector<std::pair<QByteArray, QByteArray>> vocabulary_; // common words and their phone codes
+    QHash<QString, QStringList> soundAlikes_[2]; // phrase word -> its sound-alikes, the nearest apart
     Grammar grammar_;
     QString grammarSearch_;
     bool dictationLoaded_ = false;

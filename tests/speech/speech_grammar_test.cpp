@@ -22,6 +22,21 @@ Grammar build(const QStringList& phrases) {
         [](const QString& w) { return w == "xyzzy" ? QString() : QStringLiteral("AH B"); });
 }
 
+// Every word sequence the graph accepts, each with the number of sound-alikes on its path.
+QStringList spell(const WordGraph& graph) {
+    QStringList spelt;
+    std::function<void(int, QStringList, int)> walk = [&](int state, QStringList words, int alikes) {
+        if (state == WordGraph::Final) spelt << words.join(' ') + QStringLiteral(" %1").arg(alikes);
+        for (const WordGraph::Arc& arc : graph.arcs)
+            if (arc.from == state && arc.to < graph.states && (arc.word >= 0 || arc.to == WordGraph::Final))
+                walk(arc.to, arc.word < 0 ? words : words + QStringList{graph.words.value(arc.word)},
+                     alikes + (arc.cost > 0));
+    };
+    walk(WordGraph::Start, {}, 0);
+    spelt.sort();
+    return spelt;
+}
+
 } // namespace
 
 TEST(PhraseWords, LowerCasesAndSplitsAtPunctuation) {
@@ -69,17 +84,11 @@ TEST(WordGraph, SpellsEveryPhraseOnceAndNothingElse) {
          {QStringList{"open mail", "open the browser", "scroll down", "scroll", "close", "open the browser window"},
           numbered, QStringList{}}) {
         const WordGraph graph = wordGraph(alternatives);
-        QStringList spelt;
-        std::function<void(int, QStringList)> walk = [&](int state, QStringList words) {
-            if (state == WordGraph::Final) spelt << words.join(' ');
-            for (const WordGraph::Arc& arc : graph.arcs)
-                if (arc.from == state && arc.to < graph.states && (arc.word >= 0 || arc.to == WordGraph::Final))
-                    walk(arc.to, arc.word < 0 ? words : words + QStringList{graph.words.value(arc.word)});
-        };
-        walk(WordGraph::Start, {});
-        QStringList expected = alternatives;
-        expected.sort(), spelt.sort();
-        EXPECT_EQ(spelt, expected);
+        QStringList expected;
+        for (const QString& a : alternatives)
+            expected << a + " 0";
+        expected.sort();
+        EXPECT_EQ(spell(graph), expected);
         std::map<std::pair<int, int>, int> wordsBetween;
         QSet<QString> firstWords;
         int arcsFromStart = 0;
@@ -91,6 +100,19 @@ TEST(WordGraph, SpellsEveryPhraseOnceAndNothingElse) {
             firstWords.insert(a.section(' ', 0, 0));
         EXPECT_EQ(arcsFromStart, firstWords.size()); // phrases that begin alike share their start
     }
+}
+
+TEST(WordGraph, SoundAlikesStandBesideEachWordUpToTheBudget) {
+    const QStringList phrases = {"open mail", "scroll", "scroll down"};
+    const QHash<QString, QStringList> alikes = {{"open", {"often"}}, {"mail", {"meal"}}, {"scroll", {"school"}}};
+    WordGraph graph = wordGraph(phrases);
+    EXPECT_EQ(addSoundAlikes(graph, alikes, 5, 100), 3);
+    EXPECT_EQ(spell(graph), QStringList({"often mail 1", "often meal 2", "open mail 0", "open meal 1", "school 1",
+                                         "school down 1", "scroll 0", "scroll down 0"}));
+    graph = wordGraph(phrases);
+    EXPECT_EQ(addSoundAlikes(graph, alikes, 5, 0), 0);
+    EXPECT_EQ(spell(graph).filter(" 0").size(), 3);
+    EXPECT_EQ(spell(graph).size(), 3);
 }
 
 TEST(Confidence, AllLimitsMustHoldForHigh) {
