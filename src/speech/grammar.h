@@ -39,7 +39,7 @@ struct WordGraph {
     struct Arc {
         int from = 0, to = 0;
         int word = -1; // position in `words`, -1 for an empty step into `Final`
-        int cost = 0; // a sound-alike's cost in the search; 0 for the phrase's own word
+        int cost = 0;  // a sound-alike's cost in the search; 0 for the phrase's own word
     };
     int states = 2;
     QStringList words; // each once

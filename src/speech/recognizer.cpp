@@ -319,7 +319,7 @@ void Recognizer::setSoundAlikes() {
             const QByteArray own = phoneCodes(phones);
             ckd_free(phones);
             const int reach = own.size() <= 5 ? 4 : 6; // in half phones
-            std::vector<std::pair<int, int>> near; // (distance, rank)
+            std::vector<std::pair<int, int>> near;     // (distance, rank)
             for (int i = 0; i < int(vocabulary_.size()); ++i) {
                 const QByteArray& other = vocabulary_[std::size_t(i)].second;
                 if (2 * std::abs(other.size() - own.size()) > reach) continue;

@@ -96,7 +96,7 @@ private:
     ps_decoder_s* wordsDecoder_ = nullptr; // a free loop of common words, nullptr when it failed to load
     QByteArrayList commonWords_;
     std::vector<std::pair<QByteArray, QByteArray>> vocabulary_; // common words and their phone codes
-    QHash<QString, QStringList> soundAlikes_[2]; // phrase word -> its sound-alikes, the nearest apart
+    QHash<QString, QStringList> soundAlikes_[2];                // phrase word -> its sound-alikes, the nearest apart
     Grammar grammar_;
     QString grammarSearch_;
     bool dictationLoaded_ = false;
