@@ -309,11 +309,6 @@ void Recognizer::setCommonWordsSearch() {
 void Recognizer::setSoundAlikes() {
     soundAlikes_[0].clear();
     soundAlikes_[1].clear();
-    // The phrases' own words are no sound-alikes: a path through one would spell another phrase.
-    QSet<QByteArray> phraseWords;
-    for (const QString& alternative : std::as_const(grammar_.alternatives))
-        for (const QString& word : alternative.split(QLatin1Char(' ')))
-            phraseWords.insert(word.toUtf8());
     int arcs = 0;
     for (const QString& alternative : std::as_const(grammar_.alternatives))
         for (const QString& word : alternative.split(QLatin1Char(' '))) {
@@ -326,8 +321,8 @@ void Recognizer::setSoundAlikes() {
             const int reach = own.size() <= 5 ? 4 : 6; // in half phones
             std::vector<std::pair<int, int>> near;     // (distance, rank)
             for (int i = 0; i < int(vocabulary_.size()); ++i) {
-                const auto& [name, other] = vocabulary_[std::size_t(i)];
-                if (2 * std::abs(other.size() - own.size()) > reach || phraseWords.contains(name)) continue;
+                const QByteArray& other = vocabulary_[std::size_t(i)].second;
+                if (2 * std::abs(other.size() - own.size()) > reach) continue;
                 const int d = soundDistance(own, other);
                 if (d >= 2 && d <= reach) near.emplace_back(d, i);
             }

@@ -21,7 +21,7 @@ enum class Confidence { Low = -1, Normal = 0, High = 1 };
 // noise); docs/speech.md has the method and figures.
 inline constexpr float HighConfidenceWorstWord = -45.0f;
 inline constexpr float HighConfidenceWorstFiller = -700.0f;
-inline constexpr float HighConfidenceAgainstWords = -25.0f;
+inline constexpr float HighConfidenceAgainstWords = -20.0f;
 inline constexpr float NormalConfidenceScore = -40.0f;
 // How much better (acoustic score) a sound-alike of a phrase word must fit the speech than the word
 // itself before the grammar search takes it, and with it "not a phrase".
