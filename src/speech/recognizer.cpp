@@ -55,19 +55,17 @@ constexpr int SoundAlikeVocabulary = 20000;
 constexpr int SoundAlikesPerWord = 30;
 constexpr int SoundAlikeArcs = 4000;
 
-// Phones as one byte each, so that twenty thousand pronunciations stay small and compare fast;
-// vowels have bit 0x40 set.
+// Phones as one byte each (their place in the model's phone set, vowels with bit 0x40 set), so
+// that twenty thousand pronunciations stay small and compare fast.
 QByteArray phoneCodes(const char* phones) {
-    static QHash<QByteArray, char> codes;
+    static const QByteArrayList set = QByteArray("AA AE AH AO AW AY B CH D DH EH ER EY F G HH IH IY JH K L M N NG OW "
+                                                 "OY P R S SH T TH UH UW V W Y Z ZH")
+                                          .split(' ');
     QByteArray out;
     for (const QByteArray& phone : QByteArray(phones).split(' ')) {
         if (phone.isEmpty()) continue;
-        auto code = codes.constFind(phone);
-        if (code == codes.cend()) {
-            const bool vowel = QByteArrayView("AEIOU").contains(phone[0]);
-            code = codes.insert(phone, char((codes.size() + 1) | (vowel ? 0x40 : 0)));
-        }
-        out += *code;
+        const bool vowel = QByteArrayView("AEIOU").contains(phone[0]);
+        out += char((set.indexOf(phone) + 1) | (vowel ? 0x40 : 0));
     }
     return out;
 }
@@ -148,15 +146,7 @@ double loopScoreOver(const std::vector<Segment>& loop, int first, int last) {
 
 // The grammar's search graph. Certain transitions (log 1 = 0) leave nothing for the language weight
 // to scale; it is recorded all the same, as the search expects the weight it runs with.
-// Each word can also be replaced by one of its sound-alikes, at a cost: a path through one means
-// "not a phrase". A path may take several: in noise, or when a word was added or left out, a
-// few of them together often explain the speech better than the phrase.
-fsg_model_t* searchGraph(ps_decoder_t* ps, const QString& name, const QStringList& alternatives,
-                         const QHash<QString, QStringList> (&soundAlikes)[2]) {
-    WordGraph graph = wordGraph(alternatives);
-    // Search scores are log probabilities shifted right by 10 bits (SENSCR_SHIFT).
-    const int near = addSoundAlikes(graph, soundAlikes[0], 2 * SoundAlikeMargin << 10, SoundAlikeArcs);
-    addSoundAlikes(graph, soundAlikes[1], SoundAlikeMargin << 10, SoundAlikeArcs - near);
+fsg_model_t* searchGraph(ps_decoder_t* ps, const QString& name, const WordGraph& graph) {
     const float lw = float(cmd_ln_float_r(ps_get_config(ps), "-lw"));
     fsg_model_t* fsg = fsg_model_init(name.toUtf8().constData(), ps_get_logmath(ps), lw, graph.states);
     fsg->start_state = WordGraph::Start;
@@ -302,37 +292,38 @@ void Recognizer::setCommonWordsSearch() {
     if (lm) ngram_model_free(lm);
 }
 
-// For each phrase word, the common words that sound most like it: two phones away, or three in long
-// words, a vowel for another counting half. Not nearer: that is within how voices and accents say
-// the word itself ("track" / "truck", "down" / "don't"), and such words beat the phrase's own too
-// often.
-void Recognizer::setSoundAlikes() {
-    soundAlikes_[0].clear();
-    soundAlikes_[1].clear();
+// Each phrase word can also be replaced by one of its sound-alikes, at a cost: a path through one
+// means "not a phrase". A path may take several: in noise, or when a word was added or left out, a
+// few of them together often explain the speech better than the phrase.
+// A word's sound-alikes are the common words that sound most like it: two phones away, or three in
+// long words, a vowel for another counting half. Not nearer: that is within how voices and accents
+// say the word itself ("track" / "truck"). The nearest of them cost twice as much, as they beat the
+// phrase's own word more often by chance ("down" / "don't").
+void Recognizer::addSoundAlikesTo(WordGraph& graph) const {
+    QHash<QString, QStringList> nearer, farther;
     int arcs = 0;
-    for (const QString& alternative : std::as_const(grammar_.alternatives))
-        for (const QString& word : alternative.split(QLatin1Char(' '))) {
-            if (arcs >= SoundAlikeArcs) return;
-            if (soundAlikes_[0].contains(word) || soundAlikes_[1].contains(word)) continue;
-            char* phones = ps_lookup_word(grammarDecoder_, word.toUtf8().constData());
-            if (!phones) continue;
-            const QByteArray own = phoneCodes(phones);
-            ckd_free(phones);
-            const int reach = own.size() <= 5 ? 4 : 6; // in half phones
-            std::vector<std::pair<int, int>> near;     // (distance, rank)
-            for (int i = 0; i < int(vocabulary_.size()); ++i) {
-                const QByteArray& other = vocabulary_[std::size_t(i)].second;
-                if (2 * std::abs(other.size() - own.size()) > reach) continue;
-                const int d = soundDistance(own, other);
-                if (d >= 2 && d <= reach) near.emplace_back(d, i);
-            }
-            std::sort(near.begin(), near.end());
-            for (std::size_t k = 0; k < std::min(near.size(), std::size_t(SoundAlikesPerWord)); ++k) {
-                soundAlikes_[near[k].first < 4 ? 0 : 1][word]
-                    << QString::fromLatin1(vocabulary_[std::size_t(near[k].second)].first);
-                ++arcs;
-            }
+    for (const QString& word : std::as_const(graph.words)) {
+        if (arcs >= SoundAlikeArcs) break;
+        char* phones = ps_lookup_word(grammarDecoder_, word.toUtf8().constData());
+        if (!phones) continue;
+        const QByteArray own = phoneCodes(phones);
+        ckd_free(phones);
+        const int reach = own.size() <= 5 ? 4 : 6; // in half phones
+        std::vector<std::pair<int, int>> near;     // (distance, rank)
+        for (int i = 0; i < int(vocabulary_.size()); ++i) {
+            const QByteArray& other = vocabulary_[std::size_t(i)].second;
+            if (2 * std::abs(other.size() - own.size()) > reach) continue;
+            const int d = soundDistance(own, other);
+            if (d >= 2 && d <= reach) near.emplace_back(d, i);
         }
+        std::sort(near.begin(), near.end());
+        for (std::size_t k = 0; k < std::min(near.size(), std::size_t(SoundAlikesPerWord)); ++k, ++arcs)
+            (near[k].first < 4 ? nearer : farther)[word]
+                << QString::fromLatin1(vocabulary_[std::size_t(near[k].second)].first);
+    }
+    // Search scores are log probabilities shifted right by 10 bits (SENSCR_SHIFT).
+    const int added = addSoundAlikes(graph, nearer, 2 * SoundAlikeMargin << 10, SoundAlikeArcs);
+    addSoundAlikes(graph, farther, SoundAlikeMargin << 10, SoundAlikeArcs - added);
 }
 
 bool Recognizer::inDictionary(const QString& word) const {
@@ -362,12 +353,13 @@ void Recognizer::setPhrases(const QStringList& phrases) {
         ps_add_word(grammarDecoder_, w.name.toUtf8().constData(), w.phones.toUtf8().constData(), last);
     }
     if (wordsDecoder_) setCommonWordsSearch();
-    setSoundAlikes();
     const QString previous = grammarSearch_;
     grammarSearch_.clear();
     if (!grammar_.isEmpty()) {
         const QString name = QStringLiteral("phrases%1").arg(++grammarGeneration_);
-        fsg_model_t* fsg = searchGraph(grammarDecoder_, name, grammar_.alternatives, soundAlikes_);
+        WordGraph graph = wordGraph(grammar_.alternatives);
+        addSoundAlikesTo(graph);
+        fsg_model_t* fsg = searchGraph(grammarDecoder_, name, graph);
         const int set = ps_set_fsg(grammarDecoder_, name.toUtf8().constData(), fsg);
         fsg_model_free(fsg); // the search holds its own reference
         if (set < 0) {

@@ -3,7 +3,6 @@
 #include "speech/grammar.h"
 
 #include <QByteArrayList>
-#include <QHash>
 #include <QString>
 
 #include <cstdint>
@@ -84,7 +83,7 @@ private:
     void forgetLoudSound();
     void loadCommonWords();
     void setCommonWordsSearch();
-    void setSoundAlikes();
+    void addSoundAlikesTo(WordGraph& graph) const;
     // Calls `f` with each decoder that was loaded; nothing is allocated, as it runs on every piece of audio.
     template <typename F> void forEachDecoder(F&& f) const {
         for (ps_decoder_s* ps : {grammarDecoder_, loopDecoder_, wordsDecoder_})
@@ -95,8 +94,7 @@ private:
     ps_decoder_s* loopDecoder_ = nullptr;
     ps_decoder_s* wordsDecoder_ = nullptr; // a free loop of common words, nullptr when it failed to load
     QByteArrayList commonWords_;
-    std::vector<std::pair<QByteArray, QByteArray>> vocabulary_; // common words and their phone codes
-    QHash<QString, QStringList> soundAlikes_[2];                // phrase word -> its sound-alikes, the nearest apart
+    std::vector<std::pair<const char*, QByteArray>> vocabulary_; // common words and their phone codes
     Grammar grammar_;
     QString grammarSearch_;
     bool dictationLoaded_ = false;
