@@ -64,9 +64,13 @@ std::vector<Outcome> decode(const corpus::PhraseSet& set) {
     std::vector<Outcome> outcomes;
     unsigned seed = 1;
     for (const corpus::Utterance& u : set.utterances) {
-        testaudio::Samples audio = testaudio::silence(0.4);
+        // Room noise runs on before and after the speech, long enough for the voice-activity
+        // detector to settle on it.
+        const bool noisy = u.kind == "phrase in noise";
+        testaudio::Samples audio = testaudio::silence(noisy ? 1.5 : 0.4);
         testaudio::append(audio, u.audio);
         testaudio::append(audio, testaudio::silence(0.8));
+        if (noisy) corpus::addRoomNoise(audio, corpus::rms(u.audio));
         testaudio::addNoiseFloor(audio, 20, seed++);
         audioSeconds += audio.size() / 16000.0;
         const double before = cpuSeconds();

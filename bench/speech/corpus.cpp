@@ -97,9 +97,13 @@ QStringList pronunciation(const QStringList& words) {
     return phones;
 }
 
-// A repeatable pick: the same phrase always gets the same replacement.
-unsigned pick(const QString& key) {
-    return unsigned(qHash(key, 7u));
+// The same for the same text in every run, unlike qHash, which is seeded per process: the same
+// phrase always gets the same replacement, the same utterance the same cache file.
+quint64 stableHash(const QString& key) {
+    quint64 h = 14695981039346656037ull; // 64-bit FNV-1a
+    for (const QChar c : key)
+        h = (h ^ c.unicode()) * 1099511628211ull;
+    return h;
 }
 
 // Common words of at least three letters that are not in any phrase, by frequency rank.
@@ -161,7 +165,7 @@ std::vector<NearMiss> nearMisses(const QStringList& phraseList) {
             similar[at] = best;
             add(similar, "similar word", i);
             // Plain: a common word that sounds unlike the one it replaces.
-            for (unsigned k = pick(phraseList[i]);; ++k) {
+            for (unsigned k = unsigned(stableHash(phraseList[i]));; ++k) {
                 const QString c = plainPool[int(k % unsigned(plainPool.size()))];
                 if (phoneDistance(own, dictionary().value(c)) < 3) continue;
                 QStringList plain = words;
@@ -169,7 +173,7 @@ std::vector<NearMiss> nearMisses(const QStringList& phraseList) {
                 if (add(plain, "plain word", i)) break;
             }
         }
-        for (unsigned k = pick(phraseList[i] + "+");; ++k) {
+        for (unsigned k = unsigned(stableHash(phraseList[i] + "+"));; ++k) {
             QStringList longer = words;
             const QString c = plainPool[int(k % unsigned(plainPool.size()))];
             if (i % 2)
@@ -223,21 +227,6 @@ QStringList sentences() {
             "I need a new computer"};
 }
 
-double rms(const testaudio::Samples& s) {
-    double sum = 0;
-    for (int16_t v : s)
-        sum += double(v) * v;
-    return std::sqrt(sum / std::max<std::size_t>(1, s.size()));
-}
-
-// Steady pink noise 15 dB below the speech, as from a fan or a computer in the room.
-void addRoomNoise(testaudio::Samples& s) {
-    const testaudio::Samples noise = testaudio::noise("pinknoise", double(s.size()) / 16000 + 0.1, 0.5);
-    const double scale = rms(s) / std::pow(10.0, 15.0 / 20) / std::max(1.0, rms(noise));
-    for (std::size_t i = 0; i < s.size() && i < noise.size(); ++i)
-        s[i] = int16_t(std::clamp(int(std::lround(s[i] + noise[i] * scale)), -32768, 32767));
-}
-
 // Another synthesiser than the one the limits are chosen on: its voices stand for speech the
 // recogniser was never tuned to. Empty when flite is not installed.
 testaudio::Samples flite(const QString& text, const Voice& voice) {
@@ -263,7 +252,6 @@ testaudio::Samples make(const Utterance& u) {
     testaudio::Samples audio = u.voice.name.startsWith("flite:")
                                    ? flite(u.text, u.voice)
                                    : testaudio::speech(u.text, u.voice.name, u.voice.wpm, u.voice.pitch);
-    if (u.kind == "phrase in noise") addRoomNoise(audio);
     return audio;
 }
 
@@ -273,10 +261,10 @@ void synthesise(std::vector<Utterance>& all) {
     const QString cache = qEnvironmentVariable("VORLIX_BENCH_CACHE");
     if (!cache.isEmpty()) QDir().mkpath(cache);
     for (Utterance& u : all) {
-        const QString key = QStringLiteral("%1|%2|%3|%4|%5")
-                                .arg(u.kind == "phrase in noise" ? u.kind : QString(), u.voice.name,
-                                     QString::number(u.voice.wpm), QString::number(u.voice.pitch), u.text);
-        const QString path = QStringLiteral("%1/%2.raw").arg(cache, QString::number(qHash(key, 11u), 16));
+        const QString key =
+            QStringLiteral("%1|%2|%3|%4")
+                .arg(u.voice.name, QString::number(u.voice.wpm), QString::number(u.voice.pitch), u.text);
+        const QString path = QStringLiteral("%1/%2.raw").arg(cache, QString::number(stableHash(key), 16));
         QFile f(path);
         if (!cache.isEmpty() && f.open(QIODevice::ReadOnly)) {
             const QByteArray bytes = f.readAll();
@@ -353,6 +341,20 @@ PhraseSet build(int limit) {
     thin(all, limit);
     synthesise(all);
     return set;
+}
+
+double rms(const testaudio::Samples& s) {
+    double sum = 0;
+    for (int16_t v : s)
+        sum += double(v) * v;
+    return std::sqrt(sum / std::max<std::size_t>(1, s.size()));
+}
+
+void addRoomNoise(testaudio::Samples& s, double speechRms) {
+    const testaudio::Samples noise = testaudio::noise("pinknoise", double(s.size()) / 16000 + 0.1, 0.5);
+    const double scale = speechRms / std::pow(10.0, 15.0 / 20) / std::max(1.0, rms(noise));
+    for (std::size_t i = 0; i < s.size() && i < noise.size(); ++i)
+        s[i] = int16_t(std::clamp(int(std::lround(s[i] + noise[i] * scale)), -32768, 32767));
 }
 
 std::vector<PhraseSet> badInputSets() {
