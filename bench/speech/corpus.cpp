@@ -295,8 +295,8 @@ PhraseSet build(int limit) {
     const std::vector<NearMiss> near = nearMisses(set.phrases);
     const QStringList plain = sentences(), alike = soundAlikes();
     const std::vector<Voice> allVoices = voices();
-    // Per voice, in rotation: six phrases, six near misses, two sentences, one phrase in room
-    // noise, one sound-alike.
+    // Per voice, in rotation: six phrases, six near misses, two sentences, one phrase and one near
+    // miss in room noise, one sound-alike.
     std::size_t nextPhrase = 0, nextNear = 0, nextSentence = 0;
     for (std::size_t vi = 0; vi < allVoices.size(); ++vi) {
         const Voice& v = allVoices[vi];
@@ -310,10 +310,12 @@ PhraseSet build(int limit) {
             all.push_back({plain[int(nextSentence % plain.size())], v, -1, "sentence", {}});
         const int noisy = int((vi * 7) % set.phrases.size());
         all.push_back({set.phrases[noisy], v, noisy, "phrase in noise", {}});
+        const NearMiss& nearInNoise = near[(vi * 5) % near.size()];
+        all.push_back({nearInNoise.text, v, -1, "near miss in noise", {}});
         all.push_back({alike[int(vi % alike.size())], v, -1, "sound-alike", {}});
     }
-    // The other synthesiser: every phrase, as many near misses, a few sentences and phrases in
-    // room noise per voice setting (wpm: per cent of the voice's own speed).
+    // The other synthesiser: every phrase, as many near misses, a few sentences, phrases and near
+    // misses in room noise per voice setting (wpm: per cent of the voice's own speed).
     if (!QStandardPaths::findExecutable("flite").isEmpty()) {
         // Two voices choose the limits, two are held out.
         const Voice others[] = {{"flite:kal16", 100, 0, false}, {"flite:awb", 100, 0, false},
@@ -330,6 +332,8 @@ PhraseSet build(int limit) {
             for (int k = 0; k < 3; ++k, ++nextPhrase) {
                 const int i = int((nextPhrase * 7) % set.phrases.size());
                 all.push_back({set.phrases[i], v, i, "phrase in noise", {}});
+                const NearMiss& n = near[(nextPhrase * 5) % near.size()];
+                all.push_back({n.text, v, -1, "near miss in noise", {}});
             }
         }
     }

@@ -24,7 +24,7 @@ struct Utterance {
     Voice voice;
     int expected; // position in the phrase list, -1 when nothing should be accepted
     // "phrase", "phrase in noise", "similar word", "plain word", "word added", "word dropped",
-    // "sentence", "noise", "sound-alike", "recording"
+    // "near miss in noise", "sentence", "noise", "sound-alike", "recording"
     QString kind;
     testaudio::Samples audio;
 };
