@@ -1,7 +1,8 @@
 // Accuracy of the recogniser's confidence, fed from synthesised speech and real recordings
 // straight into the decoders. Prints true and false accepts at high confidence per kind of
 // utterance and per voice group (calibration voices apart from held-out ones), the same for
-// awkward phrase lists and for real recordings, and the CPU used while speech is decoded.
+// awkward phrase lists and for real recordings, the most phrases other limits would accept at a
+// few rates of near misses, and the CPU used while speech is decoded.
 //   bench_speech_accuracy [limit] [main|extra]
 // limit: about that many utterances of the main set; main or extra (awkward phrase lists and
 // recordings) alone. VORLIX_BENCH_VERBOSE=1 prints every result, VORLIX_BENCH_DUMP=file writes
@@ -26,6 +27,7 @@ struct Outcome {
     const corpus::Utterance* utterance;
     bool right = false; // the expected phrase at high confidence
     bool wrong = false; // another phrase (or any, when none is expected) at high confidence
+    std::vector<Recognizer::Result> results;
 };
 
 struct Count {
@@ -76,7 +78,8 @@ std::vector<Outcome> decode(const corpus::PhraseSet& set) {
         const double before = cpuSeconds();
         const std::vector<Recognizer::Result> results = recognizer.process(audio.data(), audio.size());
         decodeCpu += cpuSeconds() - before;
-        Outcome o{&u};
+        Outcome o{&u, false, false, {}};
+        o.results = results;
         for (const Recognizer::Result& r : results)
             if (r.confidence == speech::Confidence::High)
                 (r.phrase == u.expected && u.expected >= 0 ? o.right : o.wrong) = true;
@@ -144,6 +147,61 @@ void report(const corpus::PhraseSet& set, const std::vector<Outcome>& outcomes, 
     }
 }
 
+// What other limits on the two scores that separate near misses would buy, per synthesiser: the most
+// phrases accepted with at most 1, 2 and 5% of near misses, the other limits as they are. Shows how far
+// the scores separate the two, apart from where the limits now sit.
+void tradeOff(const std::vector<Outcome>& outcomes) {
+    struct Point {
+        int phrases = 0, inNoise = 0, nearMisses = 0;
+        float against = 0, worstWord = 0;
+    };
+    for (const bool flite : {false, true}) {
+        std::vector<const Outcome*> mine;
+        int phrases = 0, nearMisses = 0;
+        for (const Outcome& o : outcomes)
+            if (o.utterance->voice.name.startsWith("flite:") == flite) {
+                mine.push_back(&o);
+                phrases += o.utterance->kind == "phrase";
+                nearMisses += isNearMiss(o.utterance->kind);
+            }
+        if (!phrases || !nearMisses) continue;
+        std::vector<Point> points;
+        for (float against = -26; against <= -4; against += 2)
+            for (float worstWord = -60; worstWord <= -15; worstWord += 5) {
+                Point p{0, 0, 0, against, worstWord};
+                for (const Outcome* o : mine) {
+                    bool heard = false, expected = false;
+                    for (const Recognizer::Result& r : o->results) {
+                        if (r.phrase < 0 || speech::classify(r) == speech::Confidence::Low) continue;
+                        if (r.worstWord < worstWord || r.worstFiller < speech::HighConfidenceWorstFiller ||
+                            r.againstWords < against)
+                            continue;
+                        heard = true;
+                        expected = expected || r.phrase == o->utterance->expected;
+                    }
+                    const QString& kind = o->utterance->kind;
+                    p.phrases += kind == "phrase" && expected;
+                    p.inNoise += kind == "phrase in noise" && expected;
+                    p.nearMisses += isNearMiss(kind) && heard;
+                }
+                points.push_back(p);
+            }
+        std::printf(" %s, other limits on against common words and worst word:\n", flite ? "flite" : "espeak-ng");
+        for (const double share : {0.01, 0.02, 0.05}) {
+            const Point* best = nullptr;
+            for (const Point& p : points)
+                if (p.nearMisses <= share * nearMisses &&
+                    (!best || std::pair(p.phrases, p.inNoise) > std::pair(best->phrases, best->inNoise)))
+                    best = &p;
+            if (best)
+                std::printf("  near misses <= %2.0f%%: phrases %4d/%4d = %5.1f%%, %3d in noise (against words >= %.0f, "
+                            "worst word >= %.0f)\n",
+                            share * 100, best->phrases, phrases, 100.0 * best->phrases / phrases, best->inNoise,
+                            best->against, best->worstWord);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -174,7 +232,11 @@ int main(int argc, char** argv) {
     if (const char* path = std::getenv("VORLIX_BENCH_DUMP")) dump = std::fopen(path, "w");
     std::fflush(stdout);
 
-    if (!main.utterances.empty()) report(main, decode(main), true);
+    if (!main.utterances.empty()) {
+        const std::vector<Outcome> outcomes = decode(main);
+        report(main, outcomes, true);
+        tradeOff(outcomes);
+    }
     std::fflush(stdout);
     for (const corpus::PhraseSet& s : recordings)
         report(s, decode(s), false);
