@@ -78,8 +78,7 @@ std::vector<Outcome> decode(const corpus::PhraseSet& set) {
         const double before = cpuSeconds();
         const std::vector<Recognizer::Result> results = recognizer.process(audio.data(), audio.size());
         decodeCpu += cpuSeconds() - before;
-        Outcome o{&u, false, false, {}};
-        o.results = results;
+        Outcome o{&u, false, false, results};
         for (const Recognizer::Result& r : results)
             if (r.confidence == speech::Confidence::High)
                 (r.phrase == u.expected && u.expected >= 0 ? o.right : o.wrong) = true;
@@ -172,9 +171,8 @@ void tradeOff(const std::vector<Outcome>& outcomes) {
                 for (const Outcome* o : mine) {
                     bool heard = false, expected = false;
                     for (const Recognizer::Result& r : o->results) {
-                        if (r.phrase < 0 || speech::classify(r) == speech::Confidence::Low) continue;
-                        if (r.worstWord < worstWord || r.worstFiller < speech::HighConfidenceWorstFiller ||
-                            r.againstWords < against)
+                        if (r.phrase < 0 || speech::classify(r, {.worstWord = worstWord, .againstWords = against}) !=
+                                                speech::Confidence::High)
                             continue;
                         heard = true;
                         expected = expected || r.phrase == o->utterance->expected;

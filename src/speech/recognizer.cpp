@@ -180,10 +180,9 @@ cmn_t* cepstralMean(ps_decoder_t* ps) {
 
 } // namespace
 
-Confidence classify(const Recognizer::Result& r) {
-    if (r.score < NormalConfidenceScore) return Confidence::Low;
-    if (r.worstWord >= HighConfidenceWorstWord && r.worstFiller >= HighConfidenceWorstFiller &&
-        r.againstWords >= HighConfidenceAgainstWords)
+Confidence classify(const Recognizer::Result& r, const ConfidenceLimits& limits) {
+    if (r.score < limits.score) return Confidence::Low;
+    if (r.worstWord >= limits.worstWord && r.worstFiller >= limits.worstFiller && r.againstWords >= limits.againstWords)
         return Confidence::High;
     return Confidence::Normal;
 }

@@ -109,6 +109,13 @@ private:
     int heardUtterances_ = 0;
 };
 
-Confidence classify(const Recognizer::Result& result);
+// The limits classify applies; others only to measure what they would change.
+struct ConfidenceLimits {
+    float score = NormalConfidenceScore;
+    float worstWord = HighConfidenceWorstWord;
+    float worstFiller = HighConfidenceWorstFiller;
+    float againstWords = HighConfidenceAgainstWords;
+};
+Confidence classify(const Recognizer::Result& result, const ConfidenceLimits& limits = {});
 
 } // namespace speech
