@@ -20,5 +20,10 @@ case "${1:-}" in
 esac
 
 bash scripts/setup.sh
+# Several work trees of one machine share their compiled objects through ccache.
+if command -v ccache >/dev/null; then
+    flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}" CCACHE_NOHASHDIR=1
+fi
 cmake -S . -B "$build_dir" -G Ninja "${flags[@]}" >/dev/null
 ninja -C "$build_dir" -j"$(nproc)"

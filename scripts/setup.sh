@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # build
-    build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
+    build-essential cmake ninja-build ccache pkg-config clang-format clang libclang-rt-14-dev
     # libraries
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
     libsqlite3-dev sqlite3

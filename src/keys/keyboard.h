@@ -2,6 +2,8 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace keys {
 
@@ -41,6 +43,10 @@ public:
     // by lending it a spare key. Back-ends that cannot do this ignore it.
     virtual void pressChar(char32_t ch) {}
     virtual void releaseChar(char32_t ch) {}
+
+    // Set by whoever shows notifications: a back-end that loses the desktop after it opened (a compositor
+    // that went away, a device unplugged) says so once through it and goes on without keys.
+    std::function<void(const std::string&)> reportProblem;
 };
 
 } // namespace keys
