@@ -12,12 +12,15 @@ packages=(
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
     libespeak-ng-dev espeak-ng
     libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev libxcb1-dev
+    libwayland-dev libwayland-bin wayland-protocols
     libgtest-dev libgmock-dev googletest
     # packaging: dpkg-shlibdeps, and the launcher's check
     dpkg-dev desktop-file-utils
     # test tools: virtual display, tray host, window manager, X utilities, audio
     xvfb xauth x11-utils x11-xkb-utils xdotool wmctrl openbox xfwm4 dbus-daemon trayer imagemagick
     pulseaudio pulseaudio-utils sox
+    # a headless Wayland session (scripts/with-sway.sh): compositor, tray bar, Qt's Wayland platform
+    sway qt6-wayland
     # speech accuracy bench: a second synthesiser and real recordings
     flite pocketsphinx-testdata
     fonts-dejavu-core
