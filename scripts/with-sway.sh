@@ -1,23 +1,25 @@
 #!/usr/bin/env bash
 # Runs a command inside a private headless sway session (no screen, no input devices), with
-# WAYLAND_DISPLAY, SWAYSOCK, XDG_RUNTIME_DIR and a D-Bus session bus of its own set.
-#   with-sway.sh [--bar] [--config FILE] COMMAND [ARGS...]
-#     --bar          start swaybar too (a StatusNotifierItem tray host on the session bus)
-#     --config FILE  lines added to the session's sway config
+# WAYLAND_DISPLAY, SWAYSOCK, XDG_RUNTIME_DIR, XDG_SESSION_TYPE=wayland and a D-Bus session bus of its own set.
+#   with-sway.sh [--bar] [--config FILE] [--keep-display] COMMAND [ARGS...]
+#     --bar           start swaybar too (a StatusNotifierItem tray host on the session bus)
+#     --config FILE   lines added to the session's sway config
+#     --keep-display  leave DISPLAY set (an X server of with-desktop.sh beside the session)
 # sway refuses to run as root: as root the session and COMMAND run as a throw-away user, created for
 # the run and removed after it, so COMMAND's files must be readable by anyone. Exits 77 (a skip for
 # ctest and the end-to-end scripts) when no session can be had.
 set -euo pipefail
-want_bar=0 extra_config=
+want_bar=0 extra_config= unset_display=(-u DISPLAY)
 while [ $# -gt 0 ]; do
     case "$1" in
         --bar) want_bar=1; shift ;;
         --config) extra_config=$(cat "$2"); shift 2 ;;
+        --keep-display) unset_display=(); shift ;;
         --inside) shift; break ;;
         *) break ;;
     esac
 done
-[ $# -gt 0 ] || { echo "usage: with-sway.sh [--bar] [--config FILE] COMMAND [ARGS...]" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: with-sway.sh [--bar] [--config FILE] [--keep-display] COMMAND [ARGS...]" >&2; exit 2; }
 skip() { echo "with-sway: $1; skipped" >&2; exit 77; }
 
 if [ "${WITH_SWAY_INSIDE:-}" != 1 ]; then
@@ -44,8 +46,8 @@ if [ "${WITH_SWAY_INSIDE:-}" != 1 ]; then
             skip "$user cannot run $1 (its folders must be readable by anyone)"
     fi
     # setpriv runs the session in this process, so an interrupt or ctest's timeout reaches it.
-    "${as_user[@]}" env -u DISPLAY -u WAYLAND_DISPLAY -u PULSE_SERVER -u DBUS_SESSION_BUS_ADDRESS \
-        HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" WITH_SWAY_INSIDE=1 WITH_SWAY_CONFIG="$work/config" \
+    "${as_user[@]}" env "${unset_display[@]}" -u WAYLAND_DISPLAY -u PULSE_SERVER -u DBUS_SESSION_BUS_ADDRESS \
+        HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_SESSION_TYPE=wayland WITH_SWAY_INSIDE=1 WITH_SWAY_CONFIG="$work/config" \
         bash "$0" --inside "$@" &
     child=$! status=0
     trap 'kill -TERM $child 2>/dev/null || true' INT TERM HUP
