@@ -14,12 +14,17 @@ namespace keys::testing {
 
 class KeyProbe {
 public:
-    KeyProbe() {
+    // `program` prints "ready", then a line per key: the X11 probe by default, or the Wayland one.
+#ifdef VORLIX_KEYPROBE
+    explicit KeyProbe(const char* program = VORLIX_KEYPROBE) {
+#else
+    explicit KeyProbe(const char* program) {
+#endif
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return;
         if ((pid_ = fork()) == 0) {
             dup2(fds[1], STDOUT_FILENO);
-            execl(VORLIX_KEYPROBE, VORLIX_KEYPROBE, nullptr);
+            execl(program, program, nullptr);
             _exit(127);
         }
         close(fds[1]);
@@ -34,7 +39,9 @@ public:
     KeyProbe& operator=(const KeyProbe&) = delete;
 
     // Whether the window is up and has the focus.
-    bool ready() const { return ready_; }
+    bool ready() const {
+        return ready_;
+    }
 
     // The next `count` key names, fewer when they do not come within `timeout`.
     std::vector<std::string> read(size_t count, std::chrono::milliseconds timeout) {
