@@ -69,7 +69,8 @@ protected:
     static void TearDownTestSuite() { shared.reset(); }
 
     void SetUp() override {
-        if (!std::getenv("WAYLAND_DISPLAY")) GTEST_SKIP() << "WAYLAND_DISPLAY is not set: run under scripts/with-sway.sh";
+        if (!std::getenv("WAYLAND_DISPLAY"))
+            GTEST_SKIP() << "WAYLAND_DISPLAY is not set: run under scripts/with-sway.sh";
         ASSERT_TRUE(shared) << why;
         kb = shared.get();
         kb->reportProblem = [this](const std::string& problem) { problems.push_back(problem); };
@@ -108,10 +109,18 @@ constexpr std::u32string_view kAscii = U"abcdefghijklmnopqrstuvwxyz0123456789-=,
 TEST_F(WaylandKeyboardTest, AnotherProcessReceivesExactlyWhatWasTyped) {
     setLayout("us");
     expectTyped("hello;[shift]a;[f5]", {"h", "e", "l", "l", "o", "[Shift]", "A", "[F5]"});
-    expectTyped("a b;[shift]2;[enter];[[;]];;;ω;[shift]ω", {"a", " ", "b", "[Shift]", "@", "[Return]", "[", "]", ";",
-                                                             "ω", "[Shift]", "ω"});
+    expectTyped("a b;[shift]2;[enter];[[;]];;;ω;[shift]ω",
+                {"a", " ", "b", "[Shift]", "@", "[Return]", "[", "]", ";", "ω", "[Shift]", "ω"});
     const Text text = RandomText(std::u32string(kAscii) + std::u32string(kForeign), 1000, 1);
     expectTyped(text.sequence, text.lines);
+    // More characters in a row than one keymap has keys for, then keys of the layout again.
+    std::u32string cjk;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 300; ++c)
+        cjk += c;
+    Text run = RandomText(cjk, 600, 5);
+    run.sequence += ";[shift]a;x;漢[shift]b";
+    run.lines.insert(run.lines.end(), {"[Shift]", "A", "x", "漢", "[Shift]", "B"});
+    expectTyped(run.sequence, run.lines);
     EXPECT_TRUE(problems.empty());
 }
 

@@ -48,14 +48,40 @@ bool IsControl(char32_t ch) {
 
 // The keymap text libxkbcommon writes for `text`, empty when it does not compile.
 std::string Normalise(xkb_context* xkb, const std::string& text) {
-    xkb_keymap* keymap = xkb_keymap_new_from_string(xkb, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                    XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap* keymap =
+        xkb_keymap_new_from_string(xkb, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) return {};
     char* out = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
     std::string result = out ? out : "";
     std::free(out);
     xkb_keymap_unref(keymap);
     return result;
+}
+
+// A key of one level, so that Shift held by a chord does not change the character's case.
+std::string LentKeyLine(const std::string& name, char32_t ch) {
+    char sym[64], line[160];
+    if (xkb_keysym_get_name(xkb_utf32_to_keysym(ch), sym, sizeof sym) <= 0) return {};
+    std::snprintf(line, sizeof line, "\tkey <%s> { type= \"ONE_LEVEL\", symbols[Group1]= [ %s ] };\n", name.c_str(),
+                  sym);
+    return line;
+}
+
+// Keycodes of a keymap made of lent keys alone, for a run of characters that no key types.
+constexpr unsigned kFirstCharKeycode = 9, kLastCharKeycode = 255;
+
+// A keymap of lent keys alone: one upload serves a long run of such characters (CJK text).
+std::string CharsKeymap(const std::vector<std::pair<unsigned, char32_t>>& keys) {
+    std::string names, symbols;
+    for (const auto& [keycode, ch] : keys) {
+        const std::string name = "C" + std::to_string(keycode);
+        names += "\t<" + name + "> = " + std::to_string(keycode) + ";\n";
+        symbols += LentKeyLine(name, ch);
+    }
+    return std::string(kOurKeycodes) + " {\n\tminimum = 8;\n\tmaximum = 255;\n" + names + "};\n" +
+           "xkb_types \"vorlix\" {\n\ttype \"ONE_LEVEL\" {\n\t\tmodifiers= none;\n\t\tlevel_name[1]= "
+           "\"Any\";\n\t};\n};\n" +
+           "xkb_compatibility \"vorlix\" {\n};\nxkb_symbols \"vorlix\" {\n" + symbols + "};\n";
 }
 
 } // namespace
@@ -65,7 +91,8 @@ struct WaylandEvents {
     static void global(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
         auto* kb = static_cast<WaylandKeyboard*>(data);
         if (std::strcmp(interface, wl_seat_interface.name) == 0 && !kb->seat_) {
-            kb->seat_ = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 4u)));
+            kb->seat_ =
+                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 4u)));
             wl_seat_add_listener(kb->seat_, &seatListener, kb);
         } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
             kb->keyboardManager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
@@ -221,9 +248,9 @@ bool WaylandKeyboard::roundtrip() {
     const int fd = wl_display_get_fd(display_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
     const auto left = [&] {
-        return int(std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         deadline - std::chrono::steady_clock::now())
-                                         .count()));
+        return int(std::max<long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                   .count()));
     };
     bool broken = false;
     while (!done && !broken) {
@@ -289,8 +316,8 @@ void WaylandKeyboard::request() {
 void WaylandKeyboard::ensureLayout() {
     if (!layoutStale_ || lost_) return;
     layoutStale_ = false;
-    xkb_keymap* keymap = xkb_keymap_new_from_string(xkb_, userKeymap_.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                    XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap* keymap =
+        xkb_keymap_new_from_string(xkb_, userKeymap_.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) return;
     layout_ = XkbLayout(keymap, 0);
     // Keys without symbols, and keycodes past the keymap's last, can carry a character of ours.
@@ -308,17 +335,17 @@ void WaylandKeyboard::ensureLayout() {
     for (const LentKey& k : lent_)
         if (presses_[k.keycode] > 0 && std::find(spare_.begin(), spare_.end(), k.keycode) != spare_.end())
             held.push_back(k);
-    upload(held);
+    upload(userKeymapWith(held), held, false);
 }
 
-bool WaylandKeyboard::upload(const std::vector<LentKey>& lent) {
-    // Our keymap: the user's, renamed, with the lent keys added.
+// The user's keymap, renamed, with the lent keys added.
+std::string WaylandKeyboard::userKeymapWith(const std::vector<LentKey>& lent) const {
     std::string text = userKeymap_;
     const size_t keycodes = text.find("xkb_keycodes");
     const size_t keycodesOpen = keycodes == std::string::npos ? keycodes : text.find('{', keycodes);
     const size_t symbols = text.find("xkb_symbols");
     const size_t symbolsOpen = symbols == std::string::npos ? symbols : text.find('{', symbols);
-    if (keycodesOpen == std::string::npos || symbolsOpen == std::string::npos) return false;
+    if (keycodesOpen == std::string::npos || symbolsOpen == std::string::npos) return {};
     std::string names, keys;
     char line[160];
     for (const LentKey& k : lent) {
@@ -329,12 +356,7 @@ bool WaylandKeyboard::upload(const std::vector<LentKey>& lent) {
             std::snprintf(line, sizeof line, "\t<%s> = %u;\n", name.c_str(), k.keycode);
             names += line;
         }
-        char sym[64];
-        if (xkb_keysym_get_name(xkb_utf32_to_keysym(k.ch), sym, sizeof sym) <= 0) continue;
-        // One level: Shift held by a chord must not change the character's case.
-        std::snprintf(line, sizeof line, "\tkey <%s> { type= \"ONE_LEVEL\", symbols[Group1]= [ %s ] };\n", name.c_str(),
-                      sym);
-        keys += line;
+        keys += LentKeyLine(name, k.ch);
     }
     text.insert(symbolsOpen + 1, "\n" + keys);
     text.insert(keycodesOpen + 1, "\n" + names);
@@ -342,12 +364,17 @@ bool WaylandKeyboard::upload(const std::vector<LentKey>& lent) {
     // Keycodes added past the last one need a wider range.
     const size_t max = text.find("maximum = ", keycodes);
     if (!names.empty() && max < text.find("xkb_types")) text.replace(max, text.find(';', max) - max, "maximum = 255");
+    return text;
+}
 
+bool WaylandKeyboard::upload(const std::string& text, const std::vector<LentKey>& lent, bool charsOnly) {
+    if (text.empty()) return false;
     // A keymap the compositor cannot compile costs the connection: it is checked here first.
     xkb_keymap* keymap =
         xkb_keymap_new_from_string(xkb_, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) {
-        if (reportProblem && !lent.empty()) reportProblem("A keymap for characters outside the layout does not compile");
+        if (reportProblem && !lent.empty())
+            reportProblem("A keymap for characters outside the layout does not compile");
         return false;
     }
     const int fd = memfd_create("vorlix-keymap", MFD_CLOEXEC);
@@ -365,6 +392,7 @@ bool WaylandKeyboard::upload(const std::vector<LentKey>& lent) {
     sent_ = keymap;
     state_ = xkb_state_new(sent_);
     lent_ = lent;
+    charsOnly_ = charsOnly;
     // The compositor keeps the keys held across a new keymap; our state learns them again.
     for (unsigned kc = 8; kc < 256; ++kc)
         if (presses_[kc] > 0) xkb_state_update_key(state_, kc, XKB_KEY_DOWN);
@@ -424,27 +452,54 @@ void WaylandKeyboard::sendButton(KeyCode code, bool down) {
     }
 }
 
-// A new keymap lends spare keys to the characters ahead from `from` on, in order of first use, keeping
-// those held now where they are.
-void WaylandKeyboard::lendKeys(size_t from) {
+// A new keymap lends keys to the characters ahead from `from` on, in order of first use. Within a run of
+// such characters with nothing held, a keymap of lent keys alone carries the most; otherwise the user's
+// keymap lends its spare keys, keeping those held now where they are.
+void WaylandKeyboard::lendKeys(size_t from, bool charsOnly) {
     std::vector<LentKey> lent;
-    for (const LentKey& k : lent_)
-        if (presses_[k.keycode] > 0) lent.push_back(k);
+    if (!charsOnly)
+        for (const LentKey& k : lent_)
+            if (presses_[k.keycode] > 0) lent.push_back(k);
     const auto isLent = [&](char32_t ch) {
         return std::any_of(lent.begin(), lent.end(), [&](const LentKey& k) { return k.ch == ch; });
     };
     const auto isFree = [&](unsigned kc) {
         return std::none_of(lent.begin(), lent.end(), [&](const LentKey& k) { return k.keycode == kc; });
     };
-    auto free = spare_.begin();
+    std::vector<unsigned> keycodes;
+    if (charsOnly)
+        for (unsigned kc = kFirstCharKeycode; kc <= kLastCharKeycode; ++kc)
+            keycodes.push_back(kc);
+    const std::vector<unsigned>& free = charsOnly ? keycodes : spare_;
+    auto next = free.begin();
     for (size_t i = from; i < queue_.size(); ++i) {
         const Event& e = queue_[i];
+        if (charsOnly && e.kind != Event::Char) break;
         if (e.kind != Event::Char || !e.down || isLent(e.ch)) continue;
-        free = std::find_if(free, spare_.end(), isFree);
-        if (free == spare_.end()) break;
-        lent.push_back({*free++, e.ch});
+        next = std::find_if(next, free.end(), isFree);
+        if (next == free.end()) break;
+        lent.push_back({*next++, e.ch});
     }
-    upload(lent);
+    if (!charsOnly) {
+        upload(userKeymapWith(lent), lent, false);
+        return;
+    }
+    std::vector<std::pair<unsigned, char32_t>> keys;
+    for (const LentKey& k : lent)
+        keys.emplace_back(k.keycode, k.ch);
+    upload("xkb_keymap {\n" + CharsKeymap(keys) + "};\n", lent, true);
+}
+
+// Whether the characters from `from` on, up to the next key, need more keys than the user's keymap spares.
+bool WaylandKeyboard::longCharRun(size_t from) const {
+    if (std::any_of(presses_.begin(), presses_.end(), [](int n) { return n > 0; })) return false;
+    std::vector<char32_t> distinct;
+    for (size_t i = from; i < queue_.size() && queue_[i].kind == Event::Char; ++i)
+        if (queue_[i].down && std::find(distinct.begin(), distinct.end(), queue_[i].ch) == distinct.end()) {
+            distinct.push_back(queue_[i].ch);
+            if (distinct.size() > spare_.size()) return true;
+        }
+    return false;
 }
 
 void WaylandKeyboard::sendChar(size_t at) {
@@ -455,7 +510,7 @@ void WaylandKeyboard::sendChar(size_t at) {
     auto lent = find();
     if (lent == lent_.end()) {
         if (!e.down) return;
-        lendKeys(at);
+        lendKeys(at, longCharRun(at));
         if ((lent = find()) == lent_.end()) return; // every spare key is held in this chord
     }
     sendKey(lent->keycode, e.down);
@@ -466,15 +521,21 @@ void WaylandKeyboard::sendQueued() {
     ensureLayout();
     for (size_t i = 0; i < queue_.size() && !lost_; ++i) {
         const Event& e = queue_[i];
-        if (e.kind == Event::Key)
+        if (e.kind == Event::Key) {
+            // Back from a keymap of lent keys alone, letting go of any still held.
+            if (charsOnly_) {
+                for (const LentKey& k : lent_)
+                    while (presses_[k.keycode] > 0)
+                        sendKey(k.keycode, false);
+                lendKeys(i, false);
+            }
             sendKey(layout_.keycodeOf(e.code), e.down);
-        else if (e.kind == Event::Button)
+        } else if (e.kind == Event::Button)
             sendButton(e.code, e.down);
         else
             sendChar(i);
         // A layout switch while typing: the keys still to come follow the new one.
-        if (layoutStale_ && std::all_of(presses_.begin(), presses_.end(), [](int n) { return n == 0; }))
-            ensureLayout();
+        if (layoutStale_ && std::all_of(presses_.begin(), presses_.end(), [](int n) { return n == 0; })) ensureLayout();
     }
     queue_.clear();
 }

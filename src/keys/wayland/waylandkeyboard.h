@@ -75,8 +75,10 @@ private:
     void sendKey(unsigned keycode, bool down);
     void sendButton(KeyCode code, bool down);
     void sendChar(size_t at);
-    void lendKeys(size_t from);
-    bool upload(const std::vector<LentKey>& lent);
+    void lendKeys(size_t from, bool charsOnly);
+    bool longCharRun(size_t from) const;
+    std::string userKeymapWith(const std::vector<LentKey>& lent) const;
+    bool upload(const std::string& text, const std::vector<LentKey>& lent, bool charsOnly);
     void sendModifiers();
     void request();
     bool roundtrip();
@@ -107,6 +109,7 @@ private:
     xkb_keymap* sent_ = nullptr;
     xkb_state* state_ = nullptr;
     std::vector<LentKey> lent_;
+    bool charsOnly_ = false; // the keymap sent has lent keys alone
     int uploads_ = 0;
 
     std::vector<Event> queue_;
