@@ -15,6 +15,7 @@
 #include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace keys {
 namespace {
@@ -352,7 +353,8 @@ std::string WaylandKeyboard::userKeymapWith(const std::vector<LentKey>& lent) co
         const size_t i = size_t(std::find(spare_.begin(), spare_.end(), k.keycode) - spare_.begin());
         std::string name = i < spareNames_.size() ? spareNames_[i] : "";
         if (name.empty()) {
-            name = "VX" + std::to_string(k.keycode);
+            // Four characters at most, as X key names, for XWayland's sake.
+            name = "V" + std::to_string(k.keycode);
             std::snprintf(line, sizeof line, "\t<%s> = %u;\n", name.c_str(), k.keycode);
             names += line;
         }
@@ -373,8 +375,8 @@ bool WaylandKeyboard::upload(const std::string& text, const std::vector<LentKey>
     xkb_keymap* keymap =
         xkb_keymap_new_from_string(xkb_, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) {
-        if (reportProblem && !lent.empty())
-            reportProblem("A keymap for characters outside the layout does not compile");
+        if (reportProblem && !lent.empty() && !std::exchange(keymapRefused_, true))
+            reportProblem("Characters outside the keyboard layout cannot be typed: their keymap does not compile");
         return false;
     }
     const int fd = memfd_create("vorlix-keymap", MFD_CLOEXEC);

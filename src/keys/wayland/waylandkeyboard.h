@@ -110,6 +110,7 @@ private:
     xkb_state* state_ = nullptr;
     std::vector<LentKey> lent_;
     bool charsOnly_ = false; // the keymap sent has lent keys alone
+    bool keymapRefused_ = false;
     int uploads_ = 0;
 
     std::vector<Event> queue_;
