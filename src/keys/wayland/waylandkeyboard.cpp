@@ -253,12 +253,12 @@ bool WaylandKeyboard::roundtrip() {
             0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                    .count()));
     };
-    bool broken = false;
+    bool broken = false, silent = false;
     while (!done && !broken) {
         // Our side first: a write that would block is waited for, never retried blindly.
         while (wl_display_flush(display_) < 0 && !broken) {
             pollfd out{fd, POLLOUT, 0};
-            broken = errno != EAGAIN || poll(&out, 1, left()) <= 0;
+            broken = errno != EAGAIN || (silent = poll(&out, 1, left()) == 0) || (out.revents & (POLLERR | POLLHUP));
         }
         if (broken) break;
         if (wl_display_prepare_read(display_) != 0) {
@@ -271,16 +271,17 @@ bool WaylandKeyboard::roundtrip() {
             broken = wl_display_read_events(display_) < 0;
         } else {
             wl_display_cancel_read(display_);
-            broken = ready == 0 || errno != EINTR;
+            silent = ready == 0;
+            broken = silent || errno != EINTR;
         }
         if (!broken) broken = wl_display_dispatch_pending(display_) < 0;
     }
     lastRead_ = std::chrono::steady_clock::now();
     if (done) return true;
-    if (wl_display_get_error(display_))
-        lose("The Wayland compositor closed the connection: keys are not typed any more");
-    else
+    if (silent && !wl_display_get_error(display_))
         lose("The Wayland compositor stopped answering: keys are not typed any more");
+    else
+        lose("The Wayland compositor closed the connection: keys are not typed any more");
     return false;
 }
 
