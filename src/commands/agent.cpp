@@ -26,7 +26,7 @@ QString TrimBlanks(const QString& text) {
 }
 
 Agent::Agent(AgentHost& host, SpeechEngine& speech, keys::Keyboard& keyboard, ProgramStarter& programs)
-    : host_(host), speech_(&speech), keyboard_(keyboard), programs_(programs) {}
+    : host_(host), speech_(&speech), keyboard_(keyboard), typing_(keyboard), programs_(programs) {}
 
 namespace {
 // Stands in for a released speech object, so that a handler still running during shutdown
@@ -51,7 +51,7 @@ void Agent::ReleaseSpeech() {
 void Agent::RunCommand(const KeyCommand& command) {
     const QString& type = command.Type;
     if (type == Kind::SendKeys) {
-        keys::SendKeySequence(command.Value.toStdString(), keyboard_);
+        typing_.type(command.Value.toStdString());
     } else if (type == Kind::MouseAction) {
         // A recognised kind without an effect.
     } else if (type == Kind::ExecuteProgram) {
@@ -149,8 +149,12 @@ std::shared_ptr<const Agent::ParsedWatches> Agent::KeyWatches() {
 void Agent::tick() {
     static const keys::KeyWatch listeningHotKey(kListeningHotKey);
     const keys::KeyState state = keyboard_.snapshot();
-    if (listeningHotKey.isHeld(state, keyboard_)) toggleListening();
+    // While a text is still being typed, the keys down may be its own, and a watch held meanwhile would
+    // queue its text again at every tick, to be typed long after the keys were let go.
+    const bool typing = !typing_.idle();
+    if (!typing && listeningHotKey.isHeld(state, keyboard_)) toggleListening();
     ListeningTimeoutStep();
+    if (typing) return;
     std::shared_ptr<const ParsedWatches> watches = KeyWatches();
     for (size_t i = 0; i < watches->size(); ++i) {
         const int slot = (*watches)[i].slot;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commands/commandtable.h"
+#include "commands/keytyping.h"
 #include "keys/keysequence.h"
 
 #include <QString>
@@ -112,6 +113,7 @@ private:
     AgentHost& host_;
     SpeechEngine* speech_;
     keys::Keyboard& keyboard_;
+    KeyTyping typing_;
     ProgramStarter& programs_;
     bool listening_ = true;
 };

@@ -33,6 +33,11 @@ QStringList SplitCommandLine(const QString& commandLine) {
 }
 
 bool DetachedProgramStarter::Start(const QString& commandLine, QString* error) {
+    // A program's arguments end at a NUL: one inside would reach it cut short, as another command.
+    if (commandLine.contains(QChar(0))) {
+        if (error) *error = QStringLiteral("The command line holds a NUL character; nothing was started.");
+        return false;
+    }
     QStringList args = SplitCommandLine(commandLine);
     if (args.isEmpty()) {
         // An empty command line starts nothing, as it always has.

@@ -4,11 +4,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QtEndian>
+
+#include <cerrno>
 #include <cstring>
 #include <grp.h>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -55,12 +61,71 @@ QString Permissions(mode_t mode) {
     return text;
 }
 
-// Who besides the owner can write, in words, or empty when nobody can.
-QString OthersWhoCanWrite(const struct stat& st) {
+// One entry of a POSIX access control list.
+struct AclEntry {
+    enum Tag : quint16 { UserObj = 0x01, User = 0x02, GroupObj = 0x04, Group = 0x08, Mask = 0x10, Other = 0x20 };
+    quint16 tag;
+    quint16 perm;
+    quint32 id;
+};
+constexpr quint16 kAclWrite = 2;
+
+// The access list of `path` as the kernel keeps it, in the extended attribute "system.posix_acl_access"
+// (a little-endian version 2 header, then tag, permissions and id per entry). Read directly, so the
+// agent needs no ACL library: an empty list where the file has none or the filesystem knows none;
+// nothing when the attribute is there but cannot be read or understood.
+std::optional<std::vector<AclEntry>> AccessAcl(const QByteArray& path) {
+    static const char* const kName = "system.posix_acl_access";
+    QByteArray data;
+    ssize_t size = 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        size = lgetxattr(path.constData(), kName, nullptr, 0);
+        if (size < 0) break;
+        data.resize(size);
+        size = lgetxattr(path.constData(), kName, data.data(), size_t(data.size()));
+        if (size >= 0 || errno != ERANGE) break;
+    }
+    if (size < 0) {
+        if (errno == ENODATA || errno == ENOTSUP || errno == ENOSYS) return std::vector<AclEntry>();
+        return std::nullopt;
+    }
+    constexpr qsizetype kHeader = 4, kEntry = 8;
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    if (size < kHeader || (size - kHeader) % kEntry != 0 || qFromLittleEndian<quint32>(bytes) != 2) return std::nullopt;
+    std::vector<AclEntry> entries;
+    for (qsizetype at = kHeader; at < size; at += kEntry)
+        entries.push_back({qFromLittleEndian<quint16>(bytes + at), qFromLittleEndian<quint16>(bytes + at + 2),
+                           qFromLittleEndian<quint32>(bytes + at + 4)});
+    return entries;
+}
+
+// Who besides the owner can write, in words, or empty when nobody can. With an access list the
+// group bits of the mode are only the list's mask: every entry under it is read instead.
+QString OthersWhoCanWrite(const QByteArray& path, const struct stat& st) {
     if (st.st_mode & S_IWOTH) return QStringLiteral("its permissions are %1").arg(Permissions(st.st_mode));
-    if ((st.st_mode & S_IWGRP) && GroupHoldsOthers(st.st_gid))
-        return QStringLiteral("its permissions are %1 and the group \"%2\" has other members")
-            .arg(Permissions(st.st_mode), GroupName(st.st_gid));
+    const std::optional<std::vector<AclEntry>> acl = AccessAcl(path);
+    if (!acl) return QStringLiteral("its access control list cannot be read");
+    if (acl->empty()) {
+        if ((st.st_mode & S_IWGRP) && GroupHoldsOthers(st.st_gid))
+            return QStringLiteral("its permissions are %1 and the group \"%2\" has other members")
+                .arg(Permissions(st.st_mode), GroupName(st.st_gid));
+        return QString();
+    }
+    quint16 mask = 7;
+    for (const AclEntry& entry : *acl)
+        if (entry.tag == AclEntry::Mask) mask = entry.perm;
+    for (const AclEntry& entry : *acl) {
+        if (!(entry.perm & mask & kAclWrite)) continue;
+        // Root can write anyway; an entry for the agent's own user is the owner again.
+        if (entry.tag == AclEntry::User && entry.id != geteuid() && entry.id != 0)
+            return QStringLiteral("its access control list lets the user %1 write").arg(UserName(entry.id));
+        if (entry.tag == AclEntry::GroupObj && GroupHoldsOthers(st.st_gid))
+            return QStringLiteral("its access control list lets the group \"%1\" write, which has other members")
+                .arg(GroupName(st.st_gid));
+        if (entry.tag == AclEntry::Group && GroupHoldsOthers(entry.id))
+            return QStringLiteral("its access control list lets the group \"%1\" write, which has other members")
+                .arg(GroupName(entry.id));
+    }
     return QString();
 }
 
@@ -75,7 +140,8 @@ QString UntrustedSettingsReason(const QString& filePath) {
     const QString file = info.absoluteFilePath();
     const QString me = UserName(geteuid());
     struct stat st;
-    if (lstat(QFile::encodeName(file).constData(), &st) == 0) {
+    const QByteArray fileName = QFile::encodeName(file);
+    if (lstat(fileName.constData(), &st) == 0) {
         if (S_ISLNK(st.st_mode))
             return QStringLiteral("The settings file \"%1\" is a symbolic link. Vorlix does not follow a link to its "
                                   "settings, because whoever can change the link chooses the file that Vorlix reads "
@@ -90,7 +156,7 @@ QString UntrustedSettingsReason(const QString& filePath) {
                        "%3 \"%1\".")
                        .arg(file, UserName(st.st_uid), me) +
                    kRunsWithDefaults;
-        const QString others = OthersWhoCanWrite(st);
+        const QString others = OthersWhoCanWrite(fileName, st);
         if (!others.isEmpty())
             return QStringLiteral("Other users can change the settings file \"%1\" (%2), so they could change the "
                                   "commands that Vorlix runs as you. To fix this, take their write access away: "
@@ -106,7 +172,8 @@ QString UntrustedSettingsReason(const QString& filePath) {
         folder = QFileInfo(folder).path();
     folder = QFileInfo(folder).canonicalFilePath();
     for (bool holdsFile = true; !folder.isEmpty(); holdsFile = false) {
-        if (stat(QFile::encodeName(folder).constData(), &st) != 0) break;
+        const QByteArray folderName = QFile::encodeName(folder);
+        if (stat(folderName.constData(), &st) != 0) break;
         const QString where = holdsFile ? QStringLiteral("The folder \"%1\", where the settings file is kept,")
                                         : QStringLiteral("The folder \"%1\", above the folder of the settings file,");
         if (OwnedByAnother(st))
@@ -115,7 +182,7 @@ QString UntrustedSettingsReason(const QString& filePath) {
                                            "make this one yours: sudo chown %3 \"%1\"."))
                        .arg(folder, UserName(st.st_uid), me) +
                    kRunsWithDefaults;
-        const QString others = OthersWhoCanWrite(st);
+        const QString others = OthersWhoCanWrite(folderName, st);
         // In a shared sticky folder others cannot replace what is there, but they can be first to put it there.
         if (!others.isEmpty() && holdsFile && (st.st_mode & S_ISVTX))
             return (where + QStringLiteral(" is shared with other users (%2), so another user could put a settings "

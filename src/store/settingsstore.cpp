@@ -1,7 +1,7 @@
 #include "store/settingsstore.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -10,6 +10,7 @@
 #include "store/filetrust.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <fcntl.h>
 #include <limits>
@@ -268,37 +269,81 @@ QString RowIdName(Database& db, const QString& table) {
     throw StoreError(Err::Failed, QStringLiteral("The table %1 has no row numbers that can be selected.").arg(table));
 }
 
-// Copies a file byte for byte into a new file readable by its owner only; never through a link.
+// Where a copy is made before it takes its name: a hidden name that no copy kept aside ever has.
+QString PartialCopyPrefix(const QString& folder) {
+    return folder + QStringLiteral("/.") + SettingsFileName + QStringLiteral(".copy-");
+}
+
+// Copies a file byte for byte into a new file readable by its owner only; never through a link. The
+// copy is written under a temporary name, synced, and only then given its name, so that a copy under
+// that name is always whole: one cut short (a crash, a kill) stays a hidden temporary.
 bool CopyFile(const QString& from, const QString& to) {
     const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0) return false;
-    const int out =
-        ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const QString folder = QFileInfo(to).path();
+    QByteArray partial = QFile::encodeName(PartialCopyPrefix(folder)) + "XXXXXX";
+    const int out = ::mkostemp(partial.data(), O_CLOEXEC);
     if (out < 0) {
         ::close(in);
         return false;
     }
+    // Made readable and writable by its owner alone.
     bool ok = true;
     char buffer[65536];
-    for (;;) {
+    while (ok) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n == 0) break;
-        if (n < 0 || ::write(out, buffer, size_t(n)) != n) {
-            ok = false;
-            break;
-        }
+        if (n < 0 || ::write(out, buffer, size_t(n)) != n) ok = false;
     }
-    ok = ::fsync(out) == 0 && ok;
+    ok = ok && ::fsync(out) == 0;
     ::close(in);
     ok = ::close(out) == 0 && ok;
-    if (!ok) ::unlink(QFile::encodeName(to).constData());
+    // A hard link takes the name only while it is free, where a rename would replace a file there.
+    ok = ok && ::link(partial.constData(), QFile::encodeName(to).constData()) == 0;
+    ::unlink(partial.constData());
+    if (ok) {
+        // The new name must survive a crash as well.
+        const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) ::fsync(dir), ::close(dir);
+    }
     return ok;
+}
+
+// Copies cut short by an earlier run that was killed.
+void RemovePartialCopies(const QString& folder) {
+    const QString prefix = QFileInfo(PartialCopyPrefix(folder)).fileName();
+    const QStringList names =
+        QDir(folder).entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names)
+        if (name.size() == prefix.size() + 6) QFile::remove(folder + QLatin1Char('/') + name);
 }
 
 } // namespace
 
-QString AppPath() {
-    QString path = QCoreApplication::applicationDirPath();
+QString ProgramFilePath(QString* why) {
+    // The bytes themselves: Qt's own answer is empty for a path it cannot spell.
+    QByteArray bytes(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", bytes.data(), size_t(bytes.size()));
+    if (n <= 0 || n >= bytes.size()) {
+        if (why) *why = QStringLiteral("Vorlix cannot tell where its program file is.");
+        return {};
+    }
+    bytes.truncate(n);
+    const QString path = QFile::decodeName(bytes);
+    if (QFile::encodeName(path) != bytes) {
+        if (why)
+            *why = QStringLiteral("The path of the Vorlix program, \"%1\", is not valid UTF-8 text. Move Vorlix to a "
+                                  "folder whose name is.")
+                       .arg(path);
+        return {};
+    }
+    return path;
+}
+
+QString AppPath(QString* why) {
+    const QString program = ProgramFilePath(why);
+    if (program.isEmpty()) return {};
+    QString path = QFileInfo(program).path();
     if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
     return path;
 }
@@ -330,12 +375,22 @@ void SettingsStore::DeliverReports() {
 QString SettingsStore::KeepAside(const QString& why, bool withJournal) {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString aside = QStringLiteral("%1.%2-%3").arg(path_, why, stamp);
-    for (int n = 2; QFileInfo(aside).exists() || QFileInfo(aside).isSymLink(); ++n)
+    const auto taken = [](const QString& name) {
+        for (const QString& file : {name, name + QStringLiteral("-wal")})
+            if (QFileInfo(file).exists() || QFileInfo(file).isSymLink()) return true;
+        return false;
+    };
+    for (int n = 2; taken(aside); ++n)
         aside = QStringLiteral("%1.%2-%3-%4").arg(path_, why, stamp).arg(n);
-    if (!CopyFile(path_, aside)) return QString();
-    // Committed changes still in the write-ahead log belong to the copy.
+    RemovePartialCopies(QFileInfo(path_).path());
+    // Committed changes still in the write-ahead log belong to the copy; it goes first, so that the copy
+    // never shows without it.
     if (QFileInfo::exists(path_ + QStringLiteral("-wal")))
         CopyFile(path_ + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
+    if (!CopyFile(path_, aside)) {
+        QFile::remove(aside + QStringLiteral("-wal"));
+        return QString();
+    }
     // A journal left beside a damaged file belongs to it, not to whatever replaces it.
     const QString journal = path_ + QStringLiteral("-journal");
     if (withJournal && QFileInfo::exists(journal)) QFile::rename(journal, aside + QStringLiteral("-journal"));
@@ -457,6 +512,8 @@ void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands)
     if (!untrusted_.isEmpty()) {
         settings.StartupText = CreatedStartupText;
         storedSettings_ = settings;
+        // Nothing was read: what start-up puts in place of the settings is no edit, and no save is due.
+        settingsUnread_ = true;
         Report(StoreError(Err::ReadOnly, untrusted_));
     } else {
         bool locked = false;
@@ -490,6 +547,13 @@ void SettingsStore::LoadSettings(AgentSettings& settings, CommandList& commands)
 void SettingsStore::AcceptDefaults(const AgentSettings& settings) {
     for (int f = 0; f < kSettingCount; ++f) {
         if (settingsUnread_ || (doubtfulSettings_ & (1u << f))) CopySetting(storedSettings_, settings, f);
+    }
+    // The option pages take the texts they show without the blanks around them; that is no edit, and
+    // the file keeps the texts as they were written.
+    for (QString AgentSettings::*text :
+         {&AgentSettings::StartupText, &AgentSettings::ListenCommand, &AgentSettings::Response}) {
+        if (settings.*text != storedSettings_.*text && settings.*text == TrimBlanks(storedSettings_.*text))
+            storedSettings_.*text = settings.*text;
     }
 }
 

@@ -13,8 +13,12 @@ inline const QString SettingsFileName = QStringLiteral("settings.zqf");
 inline const QString CreatedStartupText = QStringLiteral("Welcome To Vorlix");
 inline const QString NoRowStartupText = QStringLiteral("Welcome to Vorlix");
 
-// The program's directory, ending in "/": the settings file lives next to the program.
-QString AppPath();
+// The running program's file, as the kernel names it. Empty, with the reason in `why`, when that path
+// is not valid UTF-8: every later use (the settings file, a desktop entry) needs it as text.
+QString ProgramFilePath(QString* why = nullptr);
+// The program's directory, ending in "/": the settings file lives next to the program. Empty as
+// ProgramFilePath is, never a stand-in folder.
+QString AppPath(QString* why = nullptr);
 
 // The settings file: its schema pass, and moving AgentSettings and the CommandList in and out of it.
 // The store remembers what it read, so that a save writes only what changed since: rows, columns
@@ -37,8 +41,8 @@ public:
     // the file makes the file hold exactly the given settings and commands.
     void SaveSettings(const AgentSettings& settings, CommandList& commands);
 
-    // Values that start-up puts in place of settings it could not read are not edits: a save writes
-    // such a setting only once it is changed again.
+    // Values that start-up puts in place of settings it could not read, and texts that set-up only
+    // trimmed, are not edits: a save writes such a setting only once it is changed again.
     void AcceptDefaults(const AgentSettings& settings);
 
     // Receives each load failure's full message text, after the file is closed.

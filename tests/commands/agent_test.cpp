@@ -117,6 +117,18 @@ TEST(ProgramStarter, SplitsQuotesOnlyAndRefusesWhatIsNoProgram) {
     EXPECT_TRUE(error.contains("no-such-program-xyz")) << error.toStdString();
     EXPECT_FALSE(starter.Start(QDir::tempPath(), &error));
     EXPECT_TRUE(starter.Start("", &error)) << "an empty command line starts nothing";
+
+    // With a NUL, "touch" would be given the file name up to it: refused, and nothing is made.
+    const QString made = QDir::temp().filePath(QStringLiteral("vorlix-nul-%1").arg(QCoreApplication::applicationPid()));
+    QFile::remove(made);
+    error.clear();
+    EXPECT_FALSE(starter.Start(QStringLiteral("touch \"%1").arg(made) + QChar(0) + QStringLiteral("-tail\""), &error));
+    EXPECT_TRUE(error.contains("NUL")) << error.toStdString();
+    EXPECT_TRUE(starter.Start(QStringLiteral("touch %1").arg(made), &error)) << error.toStdString();
+    for (int i = 0; i < 100 && !QFile::exists(made); ++i)
+        QThread::msleep(20);
+    EXPECT_TRUE(QFile::exists(made)) << "the same line without the NUL does start";
+    QFile::remove(made);
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -254,6 +256,63 @@ TEST_F(StoreTest, UnreadValuesAreKeptUnlessEditedAndThenTheFileIsKeptAsideFirst)
     }
 }
 
+// The option pages show the texts trimmed; that is no edit, and the file keeps the blanks it has. A text
+// the user then types is written, trimmed as typed.
+TEST_F(StoreTest, TextsThatSetUpOnlyTrimmedAreNotWritten) {
+    Sql("CREATE TABLE Settings (StartupText, DeviceName, ListenCommand, ListenTime, Response, ResponseListen, "
+        "ResponseCommand); INSERT INTO Settings VALUES ('  Hello  ', '', ' Vorlix', 5, 'Done ', 1, 0)");
+    SettingsStore store = Start();
+    EXPECT_EQ(settings.StartupText + settings.ListenCommand + settings.Response, "  Hello   VorlixDone ");
+    settings.StartupText = "Hello", settings.ListenCommand = "Vorlix", settings.Response = "Done";
+    store.AcceptDefaults(settings);
+    Save(store);
+    const QString all = "quote(StartupText) || quote(ListenCommand) || quote(Response) FROM Settings";
+    EXPECT_EQ(Value("SELECT " + all), "'  Hello  '' Vorlix''Done '");
+    settings.Response = "Understood";
+    Save(store);
+    EXPECT_EQ(Value("SELECT " + all), "'  Hello  '' Vorlix''Understood'");
+}
+
+// A copy kept aside is whole under its name, or not there: a start killed in the middle of copying a
+// large damaged file leaves only a hidden temporary, which the next start clears.
+TEST_F(StoreTest, ACopyKilledHalfWayNeverShowsUnderItsName) {
+    QByteArray damaged(160 << 20, '\0');
+    for (qsizetype i = 0; i < damaged.size(); i += 4096)
+        damaged[i] = char(i >> 12);
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(damaged) == damaged.size());
+    }
+    const auto partial = [&] {
+        const QFileInfoList found =
+            QDir(dir.path()).entryInfoList({".settings.zqf.copy-*"}, QDir::Files | QDir::Hidden | QDir::System);
+        return found.isEmpty() ? qint64(-1) : found[0].size();
+    };
+    const pid_t child = fork();
+    if (child == 0) {
+        SettingsStore store(dir.path());
+        AgentSettings s;
+        CommandList c;
+        store.LoadSettings(s, c);
+        _exit(0);
+    }
+    qint64 size = -1;
+    for (int i = 0; i < 200000 && size <= 0; ++i)
+        if ((size = partial()) <= 0) usleep(50);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ASSERT_GT(size, 0) << "the copy never began";
+    const qint64 left = partial();
+    EXPECT_TRUE(Kept("damaged").isEmpty() || QFileInfo(dir.filePath(Kept("damaged"))).size() == damaged.size())
+        << "a copy cut short under the name of a whole one";
+    EXPECT_GT(left, 0) << "killed when the copy was done: no half-way case";
+
+    Start();
+    EXPECT_EQ(partial(), -1) << "the temporary of the killed start is cleared";
+    EXPECT_EQ(KeptBytes("damaged"), damaged);
+    EXPECT_EQ(told.size(), 1);
+}
+
 // Another program's columns, rows and triggers: a save touches only what the agent changed. One that
 // fails part way (a trigger aborts its last write, as a full disk would) leaves the file as it was.
 TEST_F(StoreTest, ASaveWritesOnlyWhatTheAgentChangedAndAllOfItOrNothing) {
@@ -333,6 +392,60 @@ TEST_F(StoreTest, FilesAndFoldersOthersCanChangeAreRefused) {
         EXPECT_THROW(Save(store), StoreError);
         EXPECT_EQ(QDir(folder).entryList(all), present);
         EXPECT_EQ(Bytes(QFileInfo(settingsFile).canonicalFilePath()), content);
+    }
+}
+
+// Write access that an access list gives another user counts as the permission bits do; the list's
+// mask over the entries takes it away again.
+TEST_F(StoreTest, AccessListsThatLetOthersWriteAreRefused) {
+    const auto setfacl = [](const QString& entries, const QString& path) {
+        return std::system(qPrintable(QStringLiteral("setfacl -m '%1' '%2' 2>/dev/null").arg(entries, path))) == 0;
+    };
+    if (!setfacl("u:nobody:r", dir.path()))
+        GTEST_SKIP() << "skipped: setfacl (package acl) cannot set an access list in " << qPrintable(dir.path());
+    const passwd* me = getpwuid(geteuid());
+    ASSERT_TRUE(me);
+    const struct {
+        QString entries;
+        bool onFolder;
+        const char* says; // nullptr: accepted
+    } cases[] = {
+        {"u:nobody:rw", false, "(its access control list lets the user nobody write), so they could change"},
+        {"g:nogroup:rw", false, "(its access control list lets the group \"nogroup\" write, which has other members)"},
+        {"u:nobody:rwx", true,
+         "where the settings file is kept, can be changed by other users (its access control "
+         "list lets the user nobody write)"},
+        {"g:nogroup:rwx", true, "list lets the group \"nogroup\" write"},
+        {"u:nobody:rw,m::r", false, nullptr},
+        {"u:nobody:rwx,m::rx", true, nullptr},
+        {QStringLiteral("u:%1:rw").arg(me->pw_name), false, nullptr},
+        {"u:nobody:r,g::r", false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.entries));
+        QTemporaryDir outer;
+        const QString folder = outer.filePath("agent"), settingsFile = folder + "/settings.zqf";
+        ASSERT_TRUE(QDir().mkdir(folder));
+        Database(settingsFile, Database::Mode::Create)
+            .execute("CREATE TABLE KeyCommands (Name); INSERT INTO KeyCommands VALUES ('planted')");
+        ASSERT_TRUE(setfacl(c.entries, c.onFolder ? folder : settingsFile));
+        const QByteArray content = Bytes(settingsFile);
+        SettingsStore store = Start({}, folder);
+        if (!c.says) {
+            EXPECT_TRUE(told.isEmpty()) << told.join('\n').toStdString();
+            commands.append(Command("mine"));
+            EXPECT_NO_THROW(Save(store));
+            continue;
+        }
+        EXPECT_TRUE(told.size() == 1 && told[0].contains(c.says) && told[0].contains("chmod go-w"))
+            << told.join('\n').toStdString();
+        // What start-up puts in place of the settings is no edit: nothing to save, nothing failed.
+        settings.ListenTime = AgentSettings::DefaultListenTime;
+        store.AcceptDefaults(settings);
+        EXPECT_NO_THROW(Save(store));
+        commands.append(Command("mine"));
+        EXPECT_THROW(Save(store), StoreError);
+        EXPECT_EQ(Bytes(settingsFile), content);
     }
 }
 
