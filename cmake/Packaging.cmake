@@ -17,4 +17,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Data that no library dependency brings: the speech model and the voices.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us, espeak-ng-data")
+# Applies the uinput udev rule (installed by src/keys) at once.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Training the recogniser on the user's voice; without them the agent works with the shipped model.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sphinxtrain, sphinxbase-utils, pocketsphinx")
 include(CPack)

@@ -15,6 +15,7 @@ deb=$(ls "$work"/vorlix_*.deb)
 chmod 755 "$work"   # apt's sandbox user reads the package from here
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$deb" >/dev/null
 dpkg-query -W -f='${Status}\n' vorlix | grep -q 'install ok installed'
+[ -f /usr/lib/udev/rules.d/70-vorlix-uinput.rules ] || { echo "FAIL: no udev rule for /dev/uinput"; exit 1; }
 
 mkdir "$work/home"
 HOME="$work/home" XDG_CONFIG_HOME= QT_QPA_PLATFORM=offscreen env -u DISPLAY vorlix >"$work/agent.log" 2>&1 &

@@ -2,8 +2,10 @@
 // (X11 with DISPLAY, Wayland with WAYLAND_DISPLAY), and next to `xdotool type --delay 0` on X11. The same
 // texts go to each: plain characters, and CJK characters that no key types; the same Qt window receives
 // them on both desktops where it is built. Prints figures and whether everything arrived in order;
-// passes or fails on nothing. Both side by side:
+// passes or fails on nothing. Then CJK characters typed the agent's way, from the event loop while a
+// tick runs, on X11. Both side by side:
 //   scripts/with-desktop.sh --no-audio scripts/with-sway.sh --keep-display build/bench/keys/bench_keys_typing
+#include "commands/keytyping.h"
 #include "keys/keyprobe.h"
 #include "keys/keysequence.h"
 #ifdef VORLIX_WITH_X11
@@ -13,11 +15,18 @@
 #include "keys/wayland/waylandkeyboard.h"
 #endif
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,6 +88,74 @@ std::vector<std::string> KeysymNames(const std::vector<std::string>& lines) {
     return names;
 }
 
+// Characters that no key types, the agent's way: typed from the event loop while a 100 ms timer ticks as
+// the agent's does. Figures: time until the window has them all, whether they came in order, and the
+// longest the tick was held up (its longest gap past 100 ms).
+std::string Utf8(char32_t c) {
+    return {char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
+}
+
+void TypeWithTheTickRunning(keys::Keyboard& keyboard, bool blocking, const std::string& sequence,
+                            const std::vector<std::string>& expected, const char* label) {
+    keys::testing::KeyProbe probe;
+    if (!probe.ready()) {
+        std::printf("%-40s the probe window did not get the focus\n", label);
+        return;
+    }
+    KeyTyping typing(keyboard);
+    std::vector<std::string> got;
+    QElapsedTimer clock, sinceTick;
+    qint64 longestGap = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+        keyboard.snapshot(); // what the agent's tick does first
+    });
+    QEventLoop loop;
+    QTimer reader; // the probe's lines, a few at a time, without holding up the loop
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        for (std::string& line : probe.read(expected.size() - got.size(), std::chrono::milliseconds(1)))
+            got.push_back(std::move(line));
+        if (got.size() == expected.size() || clock.elapsed() > 60000) loop.quit();
+    });
+    clock.start();
+    sinceTick.start();
+    tick.start(100);
+    reader.start(5);
+    // The first tick's gap counts from here: typing that blocks holds it up from the start.
+    QTimer::singleShot(0, [&] { blocking ? keys::SendKeySequence(sequence, keyboard) : typing.type(sequence); });
+    loop.exec();
+    const double ms = double(clock.elapsed());
+    std::printf("%-40s %10.1f %10s %14lld\n", label, ms, got == expected ? "yes" : "NO",
+                (long long)std::max<qint64>(0, longestGap - 100));
+}
+
+void CharactersWithoutKeys(keys::Keyboard& keyboard) {
+    int argc = 1;
+    char name[] = "bench_keys_typing";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    std::printf("\n%-40s %10s %10s %14s\n", "1000 CJK characters, one a chord", "ms", "in order", "tick held ms");
+    std::mt19937 random(11);
+    for (int distinct : {1000, 100}) {
+        std::string sequence;
+        std::vector<std::string> expected;
+        for (int i = 0; i < 1000; ++i) {
+            const char32_t c = 0x4E00 + char32_t(distinct == 1000 ? i : int(random() % unsigned(distinct)));
+            sequence += (sequence.empty() ? "" : ";") + Utf8(c);
+            char text[16];
+            std::snprintf(text, sizeof text, "U%04X", unsigned(c));
+            expected.emplace_back(text);
+        }
+        for (bool blocking : {false, true}) {
+            const std::string label = std::to_string(distinct) + " different, " +
+                                      (blocking ? "SendKeySequence (blocks)" : "from the event loop");
+            TypeWithTheTickRunning(keyboard, blocking, sequence, expected, label.c_str());
+        }
+    }
+}
+
 } // namespace
 
 int main() {
@@ -103,8 +180,9 @@ int main() {
     constexpr int kRounds = 3;
 
 #ifdef VORLIX_WITH_X11
+    std::unique_ptr<keys::X11Keyboard> x11;
     if (std::getenv("DISPLAY")) {
-        if (auto x11 = keys::X11Keyboard::open()) {
+        if ((x11 = keys::X11Keyboard::open())) {
             std::system("setxkbmap us");
             columns.insert(columns.end(), {"X11", "xdotool"});
 #ifdef VORLIX_WAYLANDPROBE
@@ -119,9 +197,9 @@ int main() {
                 const std::string xdotool = "xdotool type --delay 0 '" + text.plain + "'";
                 for (int round = 0; round < kRounds; ++round) {
                     runs[text.name]["X11"].push_back(Measure(
-                        VORLIX_KEYPROBE, [&] { keys::SendKeySequence(text.sequence, *x11); }, names));
+                        probe, [&] { keys::SendKeySequence(text.sequence, *x11); }, names));
                     runs[text.name]["xdotool"].push_back(Measure(
-                        VORLIX_KEYPROBE, [&] { std::system(xdotool.c_str()); }, names));
+                        probe, [&] { std::system(xdotool.c_str()); }, names));
                 }
             }
         }
@@ -162,5 +240,8 @@ int main() {
             }
             std::printf("\n");
         }
+#ifdef VORLIX_WITH_X11
+    if (x11) CharactersWithoutKeys(*x11);
+#endif
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace keys {
@@ -254,13 +255,13 @@ std::optional<char32_t> PlaceholderAt(View text, size_t i) {
     return std::nullopt;
 }
 
-KeyCode CodeOfChar(char32_t c, Keyboard& keyboard) {
+KeyCode CodeOfChar(char32_t c, KeyWatcher& keyboard) {
     if (c == kInvalid) return kNoKey;
     return keyboard.keyCodeOfChar(LowerAscii(c));
 }
 
 // The combined code of a text whose "[[" and "]]" are already placeholders.
-std::int64_t CombinedCode(View text, Keyboard& keyboard) {
+std::int64_t CombinedCode(View text, KeyWatcher& keyboard) {
     std::int64_t code = 0;
     for (size_t i = 0; i < text.size();) {
         const char32_t c = text[i];
@@ -372,7 +373,7 @@ FirstEntry FindFirstEntry(const Text& lower) {
     return {};
 }
 
-bool AlternativeHeld(View alternative, const KeyState& state, Keyboard& keyboard) {
+bool AlternativeHeld(View alternative, const KeyState& state, KeyWatcher& keyboard) {
     // An empty alternative names no key: a stray ";" must not make a command fire at every tick.
     if (alternative.empty()) return false;
     Text lower(alternative);
@@ -389,13 +390,13 @@ bool AlternativeHeld(View alternative, const KeyState& state, Keyboard& keyboard
 
 } // namespace
 
-KeyCode KeyCodeOfChar(std::string_view text, Keyboard& keyboard) {
+KeyCode KeyCodeOfChar(std::string_view text, KeyWatcher& keyboard) {
     if (text.empty()) return 0;
     size_t i = 0;
     return CodeOfChar(DecodeAt(text, i), keyboard);
 }
 
-std::int32_t KeyCodeOfText(std::string& text, Keyboard& keyboard) {
+std::int32_t KeyCodeOfText(std::string& text, KeyWatcher& keyboard) {
     ReplaceAll(text, "[[", "&013");
     ReplaceAll(text, "]]", "&014");
     return ClampCode(CombinedCode(Decode(text), keyboard));
@@ -410,6 +411,13 @@ void ReleaseKey(std::int64_t code, Keyboard& keyboard) {
 }
 
 void SendKeySequence(std::string_view text, Keyboard& keyboard) {
+    KeySender sender;
+    sender.queue(text, keyboard);
+    while (const std::optional<KeySender::Clock::time_point> next = sender.send(keyboard))
+        std::this_thread::sleep_until(*next);
+}
+
+void KeySender::queue(std::string_view text, Keyboard& keyboard) {
     Text copy = Decode(text);
     // Escapes are replaced before spaces are read, so " ]]" types a space and "]".
     ReplaceAll(copy, U";;", U"&012");
@@ -419,16 +427,80 @@ void SendKeySequence(std::string_view text, Keyboard& keyboard) {
     bool sent = false;
     for (View part : Split(copy, U';')) {
         const std::vector<Stroke> strokes = ChordStrokes(part, keyboard);
+        if (strokes.empty()) continue;
+        // A character without a key is tapped in its place: its text arrives with the press, and its
+        // borrowed key is free again for the next one, however many the chord holds.
         for (const Stroke& s : strokes)
-            s.unmapped ? keyboard.pressChar(s.unmapped) : PressKey(s.code, keyboard);
+            events_.push_back(s.unmapped ? Event{Step::Char, s.unmapped} : Event{Step::Press, char32_t(s.code)});
         for (const Stroke& s : strokes)
-            s.unmapped ? keyboard.releaseChar(s.unmapped) : ReleaseKey(s.code, keyboard);
-        sent = sent || !strokes.empty();
+            if (!s.unmapped) events_.push_back({Step::Release, char32_t(s.code)});
+        events_.push_back({Step::ChordEnd, 0});
+        sent = true;
     }
-    if (sent) keyboard.flush();
+    if (sent) events_.push_back({Step::Flush, 0});
 }
 
-bool IsKeyWatchHeld(std::string_view watch, const KeyState& state, Keyboard& keyboard) {
+namespace {
+// The characters without a key among the next events, as far as one batch of lent keys could reach.
+template <typename Events> std::u32string UpcomingChars(const Events& events) {
+    constexpr size_t kLookAhead = 256;
+    std::u32string chars;
+    for (auto event = events.begin(); event != events.end() && chars.size() < kLookAhead; ++event)
+        if (event->step == decltype(event->step)::Char) chars.push_back(event->value);
+    return chars;
+}
+} // namespace
+
+std::optional<KeySender::Clock::time_point> KeySender::send(Keyboard& keyboard, Clock::duration budget) {
+    const Clock::time_point stop = Clock::now() + budget;
+    while (!events_.empty()) {
+        const Event event = events_.front();
+        switch (event.step) {
+        case Step::Press:
+            PressKey(event.value, keyboard);
+            ++held_;
+            break;
+        case Step::Release:
+            ReleaseKey(event.value, keyboard);
+            --held_;
+            break;
+        case Step::Char:
+            if (const Clock::time_point ready = keyboard.charsReadyAt(UpcomingChars(events_)); ready > Clock::now()) {
+                // What is sent so far must reach the windows now: the wait is for them to read it.
+                keyboard.flush();
+                return ready;
+            }
+            keyboard.pressChar(event.value);
+            keyboard.releaseChar(event.value);
+            break;
+        case Step::ChordEnd:
+            held_ = 0;
+            if (Clock::now() >= stop && events_.size() > 1) {
+                events_.pop_front();
+                keyboard.flush();
+                return Clock::now();
+            }
+            break;
+        case Step::Flush:
+            keyboard.flush();
+            break;
+        }
+        events_.pop_front();
+    }
+    return std::nullopt;
+}
+
+void KeySender::abandon(Keyboard& keyboard) {
+    // Releases follow the order of the presses: the first queued ones are those of the keys down.
+    int left = held_;
+    for (auto event = events_.begin(); left > 0 && event != events_.end(); ++event)
+        if (event->step == Step::Release) ReleaseKey(event->value, keyboard), --left;
+    if (held_ > 0) keyboard.flush();
+    events_.clear();
+    held_ = 0;
+}
+
+bool IsKeyWatchHeld(std::string_view watch, const KeyState& state, KeyWatcher& keyboard) {
     Text copy = Decode(watch);
     ReplaceAll(copy, U";;", U"&012");
     bool held = false;
@@ -488,7 +560,7 @@ KeyWatch::Alternative KeyWatch::Parse(View alternative) {
     return parsed;
 }
 
-bool KeyWatch::isHeld(const KeyState& state, Keyboard& keyboard) const {
+bool KeyWatch::isHeld(const KeyState& state, KeyWatcher& keyboard) const {
     for (const Alternative& alternative : alternatives_) {
         if (alternative.empty) continue;
         if (alternative.testCode && !state.isDown(*alternative.testCode)) continue;

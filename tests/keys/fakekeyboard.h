@@ -14,6 +14,9 @@ class FakeKeyboard : public Keyboard {
 public:
     std::vector<std::string> events;
     KeyState state;
+    std::string sends = "the test", watches = "the test"; // the names it gives
+
+    using KeyWatcher::problem;
 
     void press(KeyCode code) override { add("+%02X", code); }
     void release(KeyCode code) override { add("-%02X", code); }
@@ -22,6 +25,8 @@ public:
     void flush() override { events.push_back("flush"); }
     KeyState snapshot() override { return state; }
     KeyCode keyCodeOfChar(char32_t ch) override { return UsKeyCodeOfChar(ch); }
+    std::string sendsThrough() const override { return sends; }
+    std::string watchesThrough() const override { return watches; }
 
     void hold(std::initializer_list<int> codes) {
         for (int c : codes)

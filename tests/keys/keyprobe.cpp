@@ -2,6 +2,7 @@
 // the keysym name the layout gives it, one a line: the far end of the typing tests and benchmark.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 #include <cstdio>
 #include <utility>
@@ -13,6 +14,9 @@ int main() {
     XSelectInput(display, window, KeyPressMask | StructureNotifyMask | FocusChangeMask);
     XMapRaised(display, window);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Reads the keymap now, as toolkits do at start-up, and with it asks for the news of its changes: a
+    // client that first reads it while a key is being lent may miss that change.
+    XKeysymToKeycode(display, XK_a);
     for (bool ready = false;;) {
         XEvent event;
         XNextEvent(display, &event);

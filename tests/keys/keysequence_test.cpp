@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
 
 using keys::testing::FakeKeyboard;
 using namespace std::string_view_literals;
@@ -75,12 +76,41 @@ TEST(KeySequence, SendingPressesEachChordThenReleasesItInTheSameOrder) {
         EXPECT_EQ(Sent(text), log) << text;
 }
 
-TEST(KeySequence, WithoutADisplayTheKeyboardTypesNothingAndSaysWhy) {
-    unsetenv("DISPLAY");
-    std::string why;
-    std::unique_ptr<keys::Keyboard> none = keys::openKeyboard(&why);
-    keys::SendKeySequence("abc", *none);
-    EXPECT_FALSE(why.empty() || keys::IsKeyWatchHeld("[ctrl]", none->snapshot(), *none));
+// A keyboard that, like one lending spare keys, can type two characters without a key and then needs a
+// moment before the next one.
+struct LendingKeyboard : FakeKeyboard {
+    std::chrono::steady_clock::time_point ready;
+    int lent = 0;
+    std::chrono::steady_clock::time_point charsReadyAt(std::u32string_view) override { return ready; }
+    void pressChar(char32_t ch) override {
+        FakeKeyboard::pressChar(ch);
+        if (++lent % 2 == 0) ready = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+    }
+};
+
+// Waits go back to the caller (the event loop); what was queued after goes out after, whatever the waits.
+TEST(KeySequence, ASenderPausesWhereTheKeyboardWaitsAndKeepsTheOrder) {
+    LendingKeyboard kb;
+    keys::KeySender sender;
+    sender.queue("x日本語;[ctrl]月y", kb);
+    sender.queue("a", kb);
+    while (const auto next = sender.send(kb)) {
+        kb.events.push_back("wait");
+        std::this_thread::sleep_until(*next);
+    }
+    // No wait for keys that need none: only a character without a key waits for the keyboard. X stays down
+    // through the wait, as its chord is not over.
+    EXPECT_EQ(kb.log(), "+58 +U65E5 -U65E5 +U672C -U672C flush wait +U8A9E -U8A9E -58 +11 +U6708 -U6708 +59 -11 -59 "
+                        "flush +41 -41 flush");
+    EXPECT_TRUE(sender.idle());
+
+    // Given up in the middle of a chord: its keys go up, the rest is dropped.
+    LendingKeyboard dropped;
+    sender.queue("[shift][ctrl]日本語;b", dropped);
+    ASSERT_TRUE(sender.send(dropped));
+    sender.abandon(dropped);
+    EXPECT_EQ(dropped.log(), "+10 +11 +U65E5 -U65E5 +U672C -U672C flush -10 -11 flush");
+    EXPECT_TRUE(sender.idle() && !sender.send(dropped));
 }
 
 TEST(KeySequence, CodeOfTextCombinesTheCodesItNames) {

@@ -1,3 +1,4 @@
+#include "keys/keyboardcases.h"
 #include "keys/keyprobe.h"
 #include "keys/keysequence.h"
 #include "keys/x11/x11keyboard.h"
@@ -7,8 +8,10 @@
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/record.h>
 
 #include <algorithm>
+#include <poll.h>
 #include <sstream>
 #include <thread>
 
@@ -90,6 +93,137 @@ TEST_F(X11KeyboardTest, AnotherProcessReceivesExactlyWhatWasTyped) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     kb->snapshot();
     EXPECT_FALSE(lent()) << "the keys lent to type ω are given back";
+}
+
+// More different characters without a key than there are spare keys to lend: every one arrives, in
+// order, in one chord or one a chord, among keys of the layout.
+TEST_F(X11KeyboardTest, CharactersNoKeyHasAllArriveWhateverTheirNumber) {
+    setLayout("us");
+    const auto utf8 = [](char32_t c) {
+        return std::string{char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
+    };
+    const auto name = [](char32_t c) {
+        char text[16];
+        std::snprintf(text, sizeof text, "U%04X", unsigned(c));
+        return std::string(text);
+    };
+    std::string chord = "[shift]a", chordNames = "Shift_L A", parts, partNames;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 40; ++c)
+        chord += utf8(c), chordNames += " " + name(c);
+    chord += "b", chordNames += " B";
+    // A few characters come back often, as in a text: their keys stay lent between them.
+    for (int i = 0; i < 60; ++i) {
+        const char32_t c = i % 2 == 0 ? 0x3042 + (i / 2) % 4 : 0x5000 + char32_t(i);
+        parts += (parts.empty() ? "" : ";") + utf8(c) + (i % 20 == 0 ? ";x" : "");
+        partNames += (partNames.empty() ? "" : " ") + name(c) + (i % 20 == 0 ? " x" : "");
+    }
+    expectTyped(chord, chordNames);
+    expectTyped(parts, partNames);
+}
+
+// The server's own record (RECORD) of every key and button event, whoever sent it; keys and buttons the
+// user presses come from another client through XTest.
+class X11Rig : public keys::testing::KeyboardRig {
+public:
+    X11Rig(keys::X11Keyboard& kb, Display* other)
+        : kb_(kb), other_(other), control_(XOpenDisplay(nullptr)), data_(XOpenDisplay(nullptr)) {
+        XRecordRange* range = XRecordAllocRange();
+        range->device_events.first = KeyPress;
+        range->device_events.last = MotionNotify;
+        XRecordClientSpec clients = XRecordAllClients;
+        context_ = XRecordCreateContext(control_, 0, &clients, 1, &range, 1);
+        XFree(range);
+        XSync(control_, False);
+        ok_ = context_ && XRecordEnableContextAsync(data_, context_, &X11Rig::Intercept, XPointer(this));
+    }
+    ~X11Rig() override {
+        if (context_) {
+            XRecordDisableContext(control_, context_);
+            XSync(control_, False);
+            // The data connection waits for the end of the record before it can close.
+            pump([this] { return ended_ || !ok_; });
+            XRecordFreeContext(control_, context_);
+        }
+        XCloseDisplay(data_);
+        XCloseDisplay(control_);
+    }
+    bool ok() const { return ok_; }
+    keys::Keyboard& keyboard() override { return kb_; }
+
+    bool userKey(keys::KeyCode code, bool down) override {
+        static constexpr std::pair<keys::KeyCode, unsigned> buttons[] = {{0x01, 1}, {0x04, 2}, {0x02, 3}};
+        const auto button =
+            std::find_if(std::begin(buttons), std::end(buttons), [&](auto b) { return b.first == code; });
+        if (button != std::end(buttons))
+            XTestFakeButtonEvent(other_, button->second, down, CurrentTime);
+        else
+            XTestFakeKeyEvent(other_, kb_.keycodeOf(code), down, CurrentTime);
+        XSync(other_, False);
+        return true;
+    }
+
+    // A pointer motion marks the end: everything before it has been recorded once it comes back.
+    std::optional<std::string> arrived() override {
+        XTestFakeMotionEvent(other_, -1, 10 + int(++marks_ % 2), 10, CurrentTime);
+        XSync(other_, False);
+        marked_ = false;
+        EXPECT_TRUE(pump([this] { return marked_; })) << "the record comes back";
+        std::string out = std::move(events_);
+        events_.clear();
+        return out;
+    }
+
+private:
+    // Reads the record until `done`, for at most a few seconds.
+    template <typename Done> bool pump(Done done) {
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{ConnectionNumber(data_), POLLIN, 0};
+            poll(&p, 1, 20);
+            XRecordProcessReplies(data_);
+        }
+        return done();
+    }
+    static void Intercept(XPointer self, XRecordInterceptData* data) {
+        auto& rig = *reinterpret_cast<X11Rig*>(self);
+        if (data->category == XRecordEndOfData) rig.ended_ = true;
+        if (data->category == XRecordFromServer && data->data_len * 4 >= 2) {
+            const int type = data->data[0] & 0x7F, detail = data->data[1];
+            if (type == MotionNotify)
+                rig.marked_ = true;
+            else
+                rig.add(type == KeyPress || type == ButtonPress, rig.codeOf(type, unsigned(detail)));
+        }
+        XRecordFreeData(data);
+    }
+    keys::KeyCode codeOf(int type, unsigned detail) {
+        if (type == ButtonPress || type == ButtonRelease) return detail == 1 ? 0x01 : detail == 2 ? 0x04 : 0x02;
+        for (unsigned code = 1; code < 255; ++code) // Ctrl before left Ctrl
+            if (kb_.keycodeOf(keys::KeyCode(code)) == detail) return keys::KeyCode(code);
+        return 0;
+    }
+    void add(bool down, keys::KeyCode code) {
+        events_ += (events_.empty() ? "" : " ") + std::string(down ? "+" : "-") + keys::testing::Hex(code);
+    }
+
+    keys::X11Keyboard& kb_;
+    Display* other_;
+    Display* control_;
+    Display* data_;
+    XRecordContext context_ = 0;
+    bool ok_ = false, marked_ = false, ended_ = false;
+    unsigned marks_ = 0;
+    std::string events_;
+};
+
+TEST_F(X11KeyboardTest, ShowsTheBehaviourOfEveryBackEnd) {
+    setLayout("us");
+    ASSERT_TRUE(other);
+    X11Rig rig(*kb, other);
+    ASSERT_TRUE(rig.ok()) << "the X server records events (RECORD)";
+    EXPECT_TRUE(keys::testing::ExpectWatchBehaviour(rig));
+    EXPECT_TRUE(keys::testing::ExpectSendBehaviour(rig));
+    EXPECT_EQ(kb->sendsThrough() + " " + kb->watchesThrough(), "X11 X11");
 }
 
 TEST_F(X11KeyboardTest, KeysAndButtonsHeldElsewhereAreSeen) {

@@ -51,6 +51,7 @@ public:
     bool connected() const { return !lost_; }
     // Keymaps uploaded so far, the user's included.
     int keymapUploads() const { return uploads_; }
+    std::string sendsThrough() const override { return "Wayland virtual keyboard"; }
 
 private:
     friend struct WaylandEvents;

@@ -11,13 +11,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <span>
 #include <thread>
 
 namespace keys {
 namespace {
 
-// A client re-reads the keymap only when it handles the key; restoring sooner would show it the old map.
+// A client re-reads the keymap only when it handles the key; changing a key's symbol sooner would show it
+// the new symbol for a key typed with the old one.
 constexpr auto kRemapSettleTime = std::chrono::milliseconds(40);
+// Given back at the end of the run, the lent keys may have been typed just before.
+constexpr auto kReturnSettleTime = std::chrono::milliseconds(40);
 // How long keys lent to characters stay lent after a sequence. The receiving window turns a key
 // into a character only when it reads the event, and a busy one may read it after a mapping that was
 // already taken back, typing "?" instead.
@@ -170,31 +174,114 @@ unsigned X11Keyboard::keycodeOf(KeyCode code) {
     return layout_.keycodeOf(code);
 }
 
-void X11Keyboard::pressChar(char32_t ch) {
-    // Control characters have no business on a borrowed key.
-    if (ch < 0x20 || (ch >= 0x7F && ch < 0xA0)) return;
-    const xkb_keysym_t sym = xkb_utf32_to_keysym(ch);
-    if (sym == XKB_KEY_NoSymbol) return;
+namespace {
+// Control characters have no business on a borrowed key.
+xkb_keysym_t LendableSym(char32_t ch) {
+    if (ch < 0x20 || (ch >= 0x7F && ch < 0xA0)) return XKB_KEY_NoSymbol;
+    return xkb_utf32_to_keysym(ch);
+}
+} // namespace
+
+std::vector<X11Keyboard::LentKey>::iterator X11Keyboard::lentTo(char32_t ch) {
+    return std::find_if(lent_.begin(), lent_.end(), [&](const LentKey& k) { return k.ch == ch; });
+}
+
+std::chrono::steady_clock::time_point X11Keyboard::charsReadyAt(std::u32string_view upcoming) {
+    if (upcoming.empty() || LendableSym(upcoming.front()) == XKB_KEY_NoSymbol ||
+        lentTo(upcoming.front()) != lent_.end())
+        return {};
     ensureLayout();
-    auto lent = std::find_if(lent_.begin(), lent_.end(), [&](const LentKey& k) { return k.ch == ch; });
-    if (lent == lent_.end()) {
-        const auto isFree = [&](unsigned kc) {
-            return std::none_of(lent_.begin(), lent_.end(), [&](const LentKey& k) { return k.keycode == kc; });
-        };
-        const std::vector<unsigned>& spare = layout_.spareKeycodes();
-        auto free = std::find_if(spare.begin(), spare.end(), isFree);
-        if (free == spare.end()) {
-            // Every spare key is lent: take them all back first, unless one is still held in this chord.
-            if (std::any_of(lent_.begin(), lent_.end(), [](const LentKey& k) { return k.held > 0; })) return;
-            returnSpareKeys();
-            free = spare.begin();
-            if (free == spare.end()) return;
+    std::vector<unsigned> free;
+    for (unsigned keycode : layout_.spareKeycodes())
+        if (std::none_of(lent_.begin(), lent_.end(), [&](const LentKey& k) { return k.keycode == keycode; }))
+            free.push_back(keycode);
+    // The batch: the different characters from the first on, as many as there are keys to lend. Those
+    // already lent keep their keys; the others get free keys, or keys taken back from other characters.
+    const size_t keys = free.size() + lent_.size();
+    std::u32string batch, keep;
+    for (char32_t ch : upcoming) {
+        if (batch.size() + keep.size() >= keys) break;
+        if (LendableSym(ch) == XKB_KEY_NoSymbol || batch.find(ch) != batch.npos || keep.find(ch) != keep.npos) continue;
+        (lentTo(ch) != lent_.end() ? keep : batch).push_back(ch);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::pair<unsigned, KeySym>> changes;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        auto key = lent_.end();
+        if (i < free.size()) {
+            key = lent_.insert(lent_.end(), LentKey{free[i], 0, 0, {}});
+        } else {
+            // The one unused for longest, that this batch does not need and that no chord still holds.
+            for (auto k = lent_.begin(); k != lent_.end(); ++k)
+                if (k->held == 0 && k->used < now && keep.find(k->ch) == keep.npos &&
+                    (key == lent_.end() || k->used < key->used))
+                    key = k;
+            if (key == lent_.end()) break;
+            // Only once the windows have read the keys typed with it: they read the mapping late.
+            if (key->used + kRemapSettleTime > now) {
+                if (i == 0) return key->used + kRemapSettleTime;
+                break;
+            }
         }
+        changes.emplace_back(key->keycode, LendableSym(batch[i]));
+        key->ch = batch[i];
+        key->used = now;
+    }
+    changeKeys(changes);
+    return {};
+}
+
+void X11Keyboard::changeKeys(const std::vector<std::pair<unsigned, unsigned long>>& keys) {
+    if (keys.empty()) return;
+    // One request for them all: every window and the window manager read the whole keymap again at each
+    // change, and a change per key would have them do it for each.
+    XkbDescPtr xkb = xkbEventBase_ >= 0 ? XkbGetMap(display_, XkbKeySymsMask, XkbUseCoreKbd) : nullptr;
+    if (xkb && xkb->map) {
+        unsigned first = 255, last = 0;
+        for (const auto& [keycode, sym] : keys) {
+            first = std::min(first, keycode), last = std::max(last, keycode);
+            // One level, so that Shift held by the user cannot change a letter's case. The room for the
+            // symbol first: it is measured by the key's old width, and spare keys share theirs.
+            const int width = sym == NoSymbol ? 0 : 1;
+            KeySym* syms = XkbResizeKeySyms(xkb, int(keycode), width);
+            if (!syms) continue;
+            if (width) syms[0] = sym;
+            XkbSymMapPtr map = &xkb->map->key_sym_map[keycode];
+            map->kt_index[0] = XkbOneLevelIndex;
+            map->group_info = XkbSetNumGroups(0, width);
+            map->width = width;
+        }
+        XkbMapChangesRec changes{};
+        changes.changed = XkbKeySymsMask;
+        changes.first_key_sym = KeyCode(first);
+        changes.num_key_syms = last - first + 1;
+        XkbChangeMap(display_, xkb, &changes);
+        XkbFreeKeyboard(xkb, 0, True);
+    } else if (xkb) {
+        XkbFreeKeyboard(xkb, 0, True);
+        xkb = nullptr;
+    }
+    // The change of one key once more through the core protocol: only that reaches every client as the
+    // MappingNotify that has it read the keymap again; a client that loaded its XKB map a moment before
+    // may not yet have asked for XKB's notice.
+    for (const auto& [keycode, sym] : xkb ? std::span(keys).last(1) : std::span(keys)) {
         // The same symbol on both levels, or Shift held by the user would change its case.
         KeySym syms[2] = {sym, sym};
-        XChangeKeyboardMapping(display_, int(*free), 2, syms, 1);
-        lent = lent_.insert(lent_.end(), LentKey{*free, ch, 0});
+        XChangeKeyboardMapping(display_, int(keycode), sym == NoSymbol ? 1 : 2, syms, 1);
     }
+}
+
+void X11Keyboard::pressChar(char32_t ch) {
+    if (LendableSym(ch) == XKB_KEY_NoSymbol) return;
+    // A caller that did not ask charsReadyAt first waits here.
+    for (std::chrono::steady_clock::time_point ready;
+         (ready = charsReadyAt({&ch, 1})) > std::chrono::steady_clock::now();) {
+        XSync(display_, False);
+        std::this_thread::sleep_until(ready);
+    }
+    const auto lent = lentTo(ch);
+    if (lent == lent_.end()) return;
+    lent->used = std::chrono::steady_clock::now();
     if (lent->held++ > 0) XTestFakeKeyEvent(display_, lent->keycode, False, CurrentTime);
     XTestFakeKeyEvent(display_, lent->keycode, True, CurrentTime);
 }
@@ -208,13 +295,18 @@ void X11Keyboard::releaseChar(char32_t ch) {
 void X11Keyboard::returnSpareKeys() {
     if (lent_.empty()) return;
     XSync(display_, False);
-    std::this_thread::sleep_for(kRemapSettleTime);
-    for (const LentKey& k : lent_) {
-        KeySym none = NoSymbol;
-        XChangeKeyboardMapping(display_, int(k.keycode), 1, &none, 1);
-    }
+    const auto lastUse = std::max_element(lent_.begin(), lent_.end(), [](const LentKey& a, const LentKey& b) {
+                             return a.used < b.used;
+                         })->used;
+    std::this_thread::sleep_until(lastUse + kReturnSettleTime);
+    std::vector<std::pair<unsigned, KeySym>> keys;
+    for (const LentKey& k : lent_)
+        keys.emplace_back(k.keycode, NoSymbol);
+    changeKeys(keys);
     lent_.clear();
     XSync(display_, False);
+    // The keys are spare again; the layout read before still shows them lent.
+    layoutStale_ = true;
 }
 
 } // namespace keys

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef struct _XDisplay Display;
@@ -34,6 +35,9 @@ public:
     KeyCode keyCodeOfChar(char32_t ch) override;
     void pressChar(char32_t ch) override;
     void releaseChar(char32_t ch) override;
+    std::chrono::steady_clock::time_point charsReadyAt(std::u32string_view upcoming) override;
+    std::string sendsThrough() const override { return "X11"; }
+    std::string watchesThrough() const override { return "X11"; }
 
     // The X keycode that a virtual key is sent as, 0 when none.
     unsigned keycodeOf(KeyCode code);
@@ -53,7 +57,11 @@ private:
         unsigned keycode;
         char32_t ch;
         int held;
+        std::chrono::steady_clock::time_point used; // when it was last pressed
     };
+    std::vector<LentKey>::iterator lentTo(char32_t ch);
+    // Gives each keycode its keysym (NoSymbol: none) in one go.
+    void changeKeys(const std::vector<std::pair<unsigned, unsigned long>>& keys);
 
     Display* display_;
     xcb_connection_t* xcb_;
