@@ -3,10 +3,12 @@
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <QSystemTrayIcon>
 #include <functional>
+#include <memory>
 
+class QDBusServiceWatcher;
 class QMenu;
-class QSystemTrayIcon;
 
 // The tray images of the agent's states; WindowIcon is the window's own icon, shown while shutting down.
 enum class TrayImage { WindowIcon = 0, Waiting = 1, Live = 2, NotListening = 3 };
@@ -18,7 +20,7 @@ inline const QString NotListening = QStringLiteral("Not Listening");
 inline const QString ShuttingDown = QStringLiteral("Vorlix (Shutting Down...)");
 } // namespace TrayTip
 
-// The one tray icon: its image and tip, its menu, and the two mouse events the agent answers.
+// The one tray icon: its image and tip, its menu, and the click that opens the options.
 class TrayIcon {
 public:
     virtual ~TrayIcon() = default;
@@ -30,10 +32,13 @@ public:
 
     // Set by the main window before Add.
     QMenu* menu = nullptr;
-    std::function<void()> onDoubleClick;
+    // A double-click on an XEmbed icon, a click (Activate) on a StatusNotifierItem host.
+    std::function<void()> onOpen;
 };
 
-// The icon in the desktop's notification area.
+// The icon in the desktop's notification area: an XEmbed icon on an X11 desktop, or a StatusNotifierItem
+// (its menu exported as a D-Bus menu) where a host such as swaybar, KDE or GNOME's AppIndicator extension
+// shows it. Off X11 the icon waits for a host to appear on the session bus before it is made.
 class SystemTrayIcon : public QObject, public TrayIcon {
     Q_OBJECT
 public:
@@ -44,8 +49,22 @@ public:
     void Remove() override;
     void ShowNotification(const QString& title, const QString& text) override;
 
+private slots:
+    void HostRegistered();
+
 private:
-    QSystemTrayIcon* icon_;
+    // Qt makes a StatusNotifierItem when a host is registered at its first icon, else an XEmbed icon.
+    void Create(bool statusNotifier);
+    void WaitForHost();
+    void Activated(QSystemTrayIcon::ActivationReason reason);
+
+    std::unique_ptr<QSystemTrayIcon> icon_;
+    QDBusServiceWatcher* watcher_ = nullptr;
+    TrayImage image_ = TrayImage::WindowIcon;
+    QString tip_;
+    bool added_ = false;
+    // Its host sends Activate for a click and has no double-click.
+    bool statusNotifier_ = false;
 };
 
 // The icon of each tray image, drawn from the agent's own pictures.
