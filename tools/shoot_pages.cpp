@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     window.setFixedSize(pages.sizeHint());
     pages.InitOptions();
     pages.setSettingsFilePath(QStringLiteral("/home/user/.config/vorlix/settings.zqf"));
+    pages.setKeyBackEnds(QStringLiteral("X11"), QStringLiteral("X11"));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) return 1;
 

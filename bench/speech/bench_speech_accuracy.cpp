@@ -3,15 +3,21 @@
 // utterance and per voice group (calibration voices apart from held-out ones), the same for
 // awkward phrase lists and for real recordings, the most phrases other limits would accept at a
 // few rates of near misses, and the CPU used while speech is decoded.
-//   bench_speech_accuracy [limit] [main|extra]
+//   bench_speech_accuracy [limit] [main|extra|trained [voices]]
 // limit: about that many utterances of the main set; main or extra (awkward phrase lists and
-// recordings) alone. VORLIX_BENCH_VERBOSE=1 prints every result, VORLIX_BENCH_DUMP=file writes
-// them as tab-separated lines for calibrating the limits.
+// recordings) alone; trained: each voice (about `voices` of them, all by default) decoded without
+// and with a model adapted to it on the training sentences, and with another voice's model. VORLIX_BENCH_VERBOSE=1
+// prints every result, VORLIX_BENCH_DUMP=file writes them as tab-separated lines for calibrating the limits.
 #include "corpus.h"
 #include "speech/recognizer.h"
+#include "speech/voicemodel.h"
+#include "speech/voicetrainer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,10 +59,11 @@ int group(const corpus::Voice& v) {
 }
 FILE* dump = nullptr;
 
-std::vector<Outcome> decode(const corpus::PhraseSet& set) {
+// `model`: an acoustic model adapted to one voice, or empty for the shipped one.
+std::vector<Outcome> decode(const corpus::PhraseSet& set, const QString& model = QString()) {
     QElapsedTimer t;
     t.start();
-    Recognizer recognizer;
+    Recognizer recognizer(model);
     const qint64 loaded = t.restart();
     recognizer.setPhrases(set.phrases);
     recognizer.setMode(Recognizer::Mode::Grammar);
@@ -86,10 +93,10 @@ std::vector<Outcome> decode(const corpus::PhraseSet& set) {
         if (dump)
             for (std::size_t k = 0; k < std::max<std::size_t>(1, results.size()); ++k) {
                 const Recognizer::Result r = k < results.size() ? results[k] : Recognizer::Result();
-                std::fprintf(dump, "%s\t%s\t%s\t%d\t%d\t%s\t%d\t%s\t%d\t%g\t%g\t%g\t%g\n", qPrintable(set.name),
-                             qPrintable(u.kind), qPrintable(u.voice.name), group(u.voice), u.expected,
-                             qPrintable(u.text), r.phrase, qPrintable(r.words), int(r.confidence), r.score, r.worstWord,
-                             r.worstFiller, r.againstWords);
+                std::fprintf(dump, "%s\t%s\t%s\t%d\t%d\t%s\t%d\t%s\t%d\t%g\t%g\t%g\t%g\t%g\t%d\t%g\n",
+                             qPrintable(set.name), qPrintable(u.kind), qPrintable(u.voice.name), group(u.voice),
+                             u.expected, qPrintable(u.text), r.phrase, qPrintable(r.words), int(r.confidence), r.score,
+                             r.worstWord, r.worstFiller, r.againstWords, r.standsOut, r.voicedFrames, r.steadyPitch);
             }
         for (const Recognizer::Result& r : results)
             if (verbose)
@@ -200,6 +207,143 @@ void tradeOff(const std::vector<Outcome>& outcomes) {
     }
 }
 
+// Voice training: a pass per voice. The voice says the training sentences, the model is adapted to
+// them, and the voice's utterances of the main set (and the noises) are decoded by a fresh recogniser
+// with the shipped model, with the voice's own model and with the previous voice's model.
+struct TrainedCounts {
+    Count phrase, inNoise, nearMiss, unrelated;
+    void add(const std::vector<Outcome>& outcomes) {
+        for (const Outcome& o : outcomes) {
+            const QString& kind = o.utterance->kind;
+            if (kind == "phrase")
+                phrase.add(o);
+            else if (kind == "phrase in noise")
+                inNoise.add(o);
+            else if (isNearMiss(kind))
+                nearMiss.add(o);
+            else if (kind == "sentence" || kind == "noise")
+                unrelated.add(o);
+        }
+    }
+};
+
+speech::VoiceTrainer::Result adaptTo(const corpus::Voice& voice, const speech::VoiceProfile& profile) {
+    const QStringList& texts = speech::trainingSentences();
+    const std::vector<testaudio::Samples> said = corpus::speakAll(texts, voice);
+    QList<speech::VoiceTrainer::Take> takes;
+    QDir().mkpath(profile.recordingsFolder());
+    for (int i = 0; i < texts.size(); ++i) {
+        testaudio::Samples audio = testaudio::silence(0.3);
+        testaudio::append(audio, said[std::size_t(i)]);
+        testaudio::append(audio, testaudio::silence(0.3));
+        testaudio::addNoiseFloor(audio, 20, unsigned(i + 1));
+        QString why;
+        speech::writeWav(profile.recordingFile(i),
+                         QByteArray(reinterpret_cast<const char*>(audio.data()), qsizetype(audio.size() * 2)), &why);
+        takes << speech::VoiceTrainer::Take{i, texts[i], profile.recordingFile(i)};
+    }
+    speech::VoiceTrainer trainer;
+    speech::VoiceTrainer::Result result;
+    QEventLoop loop;
+    QObject::connect(&trainer, &speech::VoiceTrainer::finished, [&](const speech::VoiceTrainer::Result& r) {
+        result = r;
+        loop.quit();
+    });
+    trainer.start(profile, takes);
+    loop.exec();
+    return result;
+}
+
+void trainedPass(const corpus::PhraseSet& main, int maxVoices) {
+    std::vector<corpus::Voice> voices;
+    std::vector<const corpus::Utterance*> noises;
+    auto same = [](const corpus::Voice& a, const corpus::Voice& b) {
+        return a.name == b.name && a.wpm == b.wpm && a.pitch == b.pitch;
+    };
+    for (const corpus::Utterance& u : main.utterances) {
+        if (u.kind == "noise")
+            noises.push_back(&u);
+        else if (std::none_of(voices.begin(), voices.end(), [&](const corpus::Voice& v) { return same(v, u.voice); }))
+            voices.push_back(u.voice);
+    }
+    if (maxVoices > 0 && int(voices.size()) > maxVoices) {
+        // Every n-th voice, so that both synthesisers and both groups stay in.
+        std::vector<corpus::Voice> kept;
+        const double step = double(voices.size()) / maxVoices;
+        for (double k = 0; k < voices.size(); k += step)
+            kept.push_back(voices[std::size_t(k)]);
+        voices.swap(kept);
+    }
+    std::printf("\n== trained: %zu voices, each adapted on %lld training sentences\n", voices.size(),
+                qlonglong(speech::trainingSentences().size()));
+    QTemporaryDir work;
+    corpus::PhraseSet noiseSet{"noises", main.phrases, {}};
+    for (const corpus::Utterance* n : noises)
+        noiseSet.utterances.push_back(*n);
+    const std::vector<Outcome> noiseOutcomes = decode(noiseSet);
+    TrainedCounts untrained[4], trained[4], other[4];
+    std::vector<qint64> times;
+    qint64 modelBytes = 0;
+    int unusable = 0, failed = 0;
+    QString previousModel;
+    for (std::size_t vi = 0; vi < voices.size(); ++vi) {
+        const corpus::Voice& v = voices[vi];
+        corpus::PhraseSet own{"trained " + v.name, main.phrases, {}};
+        for (const corpus::Utterance& u : main.utterances)
+            if (same(u.voice, v)) own.utterances.push_back(u);
+        corpus::PhraseSet withNoise = own;
+        for (const corpus::Utterance* n : noises)
+            withNoise.utterances.push_back(*n);
+        const speech::VoiceProfile profile(work.filePath(QString::number(vi)));
+        const speech::VoiceTrainer::Result r = adaptTo(v, profile);
+        times.push_back(r.milliseconds);
+        unusable += int(r.unusable.size());
+        std::printf("%s/%d: %s in %.1f s, %d of %d sentences used\n", qPrintable(v.name), v.wpm,
+                    r.ok ? "adapted" : qPrintable("not adapted: " + r.message), r.milliseconds / 1000.0, r.used,
+                    r.total);
+        std::fflush(stdout);
+        const int g = group(v);
+        untrained[g].add(decode(own));
+        // A fresh recogniser with the shipped model hears the noises alike for every voice.
+        untrained[g].add(noiseOutcomes);
+        if (!r.ok) {
+            ++failed;
+            continue;
+        }
+        modelBytes = r.modelBytes;
+        trained[g].add(decode(withNoise, profile.modelFolder()));
+        if (!previousModel.isEmpty()) other[g].add(decode(own, previousModel));
+        previousModel = profile.modelFolder();
+    }
+    const char* names[] = {"espeak-ng, calibration voices", "espeak-ng, held-out voices", "flite, calibration voices",
+                           "flite, held-out voices"};
+    auto cell = [](const Count& c) {
+        return QStringLiteral("%1/%2 = %3%")
+            .arg(c.accepted)
+            .arg(c.n)
+            .arg(100.0 * c.accepted / std::max(1, c.n), 0, 'f', 1);
+    };
+    std::printf("\n%-32s %-22s %-22s %-22s %-22s\n", "trained (high confidence)", "untrained", "trained",
+                "another voice's model", "");
+    for (int g = 0; g < 4; ++g) {
+        if (!untrained[g].phrase.n) continue;
+        std::printf(" %s:\n", names[g]);
+        const std::pair<const char*, Count TrainedCounts::*> rows[] = {
+            {"phrases", &TrainedCounts::phrase},
+            {"phrases in room noise", &TrainedCounts::inNoise},
+            {"near misses", &TrainedCounts::nearMiss},
+            {"sentences and noise", &TrainedCounts::unrelated}};
+        for (const auto& [label, member] : rows)
+            std::printf("  %-30s %-22s %-22s %-22s\n", label, qPrintable(cell(untrained[g].*member)),
+                        qPrintable(cell(trained[g].*member)), qPrintable(cell(other[g].*member)));
+    }
+    std::sort(times.begin(), times.end());
+    if (!times.empty())
+        std::printf("training: median %.1f s, longest %.1f s per voice (wall clock); adapted model %.1f MB; %d "
+                    "training sentences not aligned; %d voices not adapted\n",
+                    times[times.size() / 2] / 1000.0, times.back() / 1000.0, modelBytes / 1e6, unusable, failed);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -218,7 +362,7 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     const corpus::PhraseSet main = part == "extra" ? corpus::PhraseSet() : corpus::build(limit);
-    const bool extra = part != "main";
+    const bool extra = part != "main" && part != "trained";
     const std::vector<corpus::PhraseSet> bad =
         extra && !limit ? corpus::badInputSets() : std::vector<corpus::PhraseSet>();
     const std::vector<corpus::PhraseSet> recordings =
@@ -230,6 +374,15 @@ int main(int argc, char** argv) {
     if (const char* path = std::getenv("VORLIX_BENCH_DUMP")) dump = std::fopen(path, "w");
     std::fflush(stdout);
 
+    if (part == "trained") {
+        QString why;
+        if (!speech::VoiceTrainer::toolsAvailable(&why)) {
+            std::printf("bench_speech_accuracy: %s\n", qPrintable(why));
+            return 0;
+        }
+        trainedPass(main, argc > 3 ? std::atoi(argv[3]) : 0);
+        return 0;
+    }
     if (!main.utterances.empty()) {
         const std::vector<Outcome> outcomes = decode(main);
         report(main, outcomes, true);

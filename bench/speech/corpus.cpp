@@ -458,6 +458,21 @@ std::vector<PhraseSet> recordingSets() {
 
 namespace corpus {
 
+std::vector<testaudio::Samples> speakAll(const QStringList& texts, const Voice& voice) {
+    std::vector<Utterance> said;
+    for (const QString& text : texts)
+        said.push_back({text, voice, -1, "sentence", {}});
+    synthesise(said);
+    std::vector<testaudio::Samples> audio;
+    for (Utterance& u : said)
+        audio.push_back(std::move(u.audio));
+    return audio;
+}
+
+void synthesiseAll(std::vector<Utterance>& utterances) {
+    synthesise(utterances);
+}
+
 long statusKb(const char* field) {
     QFile f("/proc/self/status");
     f.open(QIODevice::ReadOnly);

@@ -61,6 +61,11 @@ std::vector<PhraseSet> badInputSets();
 // away from what was said. Empty when the package is not installed.
 std::vector<PhraseSet> recordingSets();
 
+// `texts` said by `voice` (cached like the rest of the set under VORLIX_BENCH_CACHE).
+std::vector<testaudio::Samples> speakAll(const QStringList& texts, const Voice& voice);
+// Synthesises (or reads from VORLIX_BENCH_CACHE) the audio of each utterance by its voice.
+void synthesiseAll(std::vector<Utterance>& utterances);
+
 // A field of /proc/self/status in kB ("VmRSS:", "VmHWM:"), 0 when missing.
 long statusKb(const char* field);
 

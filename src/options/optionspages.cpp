@@ -4,8 +4,10 @@
 #include "options/keyinfotext.h"
 #include "options/listentime.h"
 #include "options/tabstrip.h"
+#include "options/trainingwindow.h"
 #include "options/twips.h"
 #include "options/ucline.h"
+#include "options/voicetraining.h"
 #include "speech/speechengine.h"
 
 #include <QCheckBox>
@@ -176,6 +178,25 @@ void OptionsPages::BuildVoicePage() {
     txtStartup = MakeTextBox(page, QStringLiteral("txtStartup"), QStringLiteral("Welcome to Vorlix"),
                              tw.rect(1800, 2760, 4695, 285));
 
+    // Training the recogniser on the user's voice, below the page's own settings.
+    ucLineTraining = new ucLine(page);
+    ucLineTraining->setObjectName(QStringLiteral("ucLineTraining"));
+    ucLineTraining->setGeometry(tw.rect(0, 3240, 6735, 255));
+    lblTrainingCaption = MakeLabel(page, QStringLiteral("lblTrainingCaption"), QStringLiteral("Your Voice :"),
+                                   tw.rect(0, 3480, 1695, 255), right);
+    lblTraining = MakeLabel(page, QStringLiteral("lblTraining"), QString(), tw.rect(1800, 3480, 4695, 255));
+    cmdTrain = new QPushButton(QStringLiteral("&Train..."), page);
+    cmdTrain->setObjectName(QStringLiteral("cmdTrain"));
+    cmdTrain->setGeometry(tw.rect(1800, 3840, 1455, 375));
+    cmdForgetTraining = new QPushButton(QStringLiteral("&Forget Training"), page);
+    cmdForgetTraining->setObjectName(QStringLiteral("cmdForgetTraining"));
+    cmdForgetTraining->setGeometry(tw.rect(3360, 3840, 1935, 375));
+    cmdForgetTraining->setToolTip(
+        QStringLiteral("Go back to the standard voice model and delete the recordings of your voice"));
+    connect(cmdTrain, &QPushButton::clicked, this, &OptionsPages::cmdTrain_Click);
+    connect(cmdForgetTraining, &QPushButton::clicked, this, &OptionsPages::cmdForgetTraining_Click);
+    UpdateTraining();
+
     connect(cmbInputDev, &QComboBox::activated, this, &OptionsPages::cmbInputDev_Click);
     // Each box's change runs its lost-focus handling, so a setting follows the text at every keystroke.
     const std::pair<QLineEdit*, void (OptionsPages::*)()> boxes[] = {
@@ -284,10 +305,27 @@ void OptionsPages::BuildAboutPage() {
                   tw.rect(1680, 2040, 4365, 570), Qt::AlignLeft | Qt::AlignTop);
     lblDescription->setFont(boldFont(9.75));
     lblDescription->setWordWrap(true);
-    // In the free band between the version and the description.
-    lblSettingsFile = MakeLabel(picAbout, QStringLiteral("lblSettingsFile"), QString(), tw.rect(1680, 1140, 4365, 600),
+    // In the free band between the version and the description: two lines each.
+    lblSettingsFile = MakeLabel(picAbout, QStringLiteral("lblSettingsFile"), QString(), tw.rect(1680, 1020, 4365, 480),
                                 Qt::AlignLeft | Qt::AlignTop);
     lblSettingsFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblKeys = MakeLabel(picAbout, QStringLiteral("lblKeys"), QString(), tw.rect(1680, 1515, 4365, 480),
+                        Qt::AlignLeft | Qt::AlignTop);
+    lblKeys->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setKeyBackEnds({}, {});
+}
+
+void OptionsPages::setKeyBackEnds(const QString& typedThrough, const QString& readFrom) {
+    const QString typed = QStringLiteral("Keys typed through: "), read = QStringLiteral("Held keys read from: ");
+    const QFontMetrics metrics = lblKeys->fontMetrics();
+    const auto shown = [&](const QString& caption, const QString& name) {
+        return caption + (name.isEmpty() ? QStringLiteral("none")
+                                         : metrics.elidedText(name, Qt::ElideMiddle,
+                                                              lblKeys->width() - metrics.horizontalAdvance(caption)));
+    };
+    lblKeys->setText(shown(typed, typedThrough) + QLatin1Char('\n') + shown(read, readFrom));
+    lblKeys->setToolTip(typed + (typedThrough.isEmpty() ? QStringLiteral("none") : typedThrough) + QLatin1Char('\n') +
+                        read + (readFrom.isEmpty() ? QStringLiteral("none") : readFrom));
 }
 
 void OptionsPages::setSettingsFilePath(const QString& path) {
@@ -308,6 +346,7 @@ void OptionsPages::InitOptions() {
     ucLine2[1]->setCaption(QStringLiteral("Tigger Commands"));
     ucLine2[2]->setCaption(QStringLiteral("Acknowledgment"));
     ucLine2[3]->setCaption(QStringLiteral("Miscellaneous"));
+    ucLineTraining->setCaption(QStringLiteral("Voice Training"));
 
     lblTitle->setText(QStringLiteral("Vorlix"));
     lblVersion->setText(QStringLiteral("Version: %1.%2.%3")
@@ -394,6 +433,65 @@ void OptionsPages::txtResponse_LostFocus() {
 
 void OptionsPages::txtStartup_LostFocus() {
     agent_.setStartupText(TrimBlanks(txtStartup->text()));
+}
+
+void OptionsPages::setVoiceTraining(VoiceTraining* training) {
+    training_ = training;
+    if (training_) {
+        connect(training_, &VoiceTraining::changed, this, &OptionsPages::UpdateTraining);
+        connect(training_, &VoiceTraining::progress, this, [this](int done, int of) {
+            lblTraining->setText(QStringLiteral("Learning your voice: step %1 of %2").arg(done + 1).arg(of));
+        });
+        connect(training_, &VoiceTraining::adapted, this, [this](bool, const QString& message) {
+            UpdateTraining();
+            // The training window tells it when it is open.
+            if (!trainingWindow_) ShowInfo(message);
+        });
+    }
+    UpdateTraining();
+}
+
+void OptionsPages::UpdateTraining() {
+    QString why;
+    if (!training_) {
+        lblTraining->setText(QStringLiteral("Not trained: the standard voice model is used."));
+        cmdTrain->setEnabled(false);
+        cmdTrain->setToolTip(QStringLiteral("Voice training is not available here."));
+        cmdForgetTraining->setEnabled(false);
+        return;
+    }
+    lblTraining->setText(training_->stateText());
+    const bool tools = training_->available(&why);
+    cmdTrain->setEnabled(tools);
+    cmdTrain->setToolTip(tools ? QStringLiteral("Read sentences aloud so that Vorlix learns your voice") : why);
+    cmdForgetTraining->setEnabled(training_->isTrained() || training_->isAdapting() ||
+                                  !training_->recordedSentences().isEmpty());
+}
+
+void OptionsPages::cmdTrain_Click() {
+    if (!training_ || !cmdTrain->isEnabled()) return;
+    if (!trainingWindow_) {
+        trainingWindow_ = new TrainingWindow(*training_, agent_.settings.DeviceName, window());
+        connect(trainingWindow_, &QObject::destroyed, this, [this] {
+            trainingWindow_ = nullptr;
+            UpdateTraining();
+        });
+        connect(trainingWindow_, &TrainingWindow::recorded, this, &OptionsPages::UpdateTraining);
+    }
+    trainingWindow_->show();
+    trainingWindow_->raise();
+    trainingWindow_->activateWindow();
+}
+
+void OptionsPages::cmdForgetTraining_Click() {
+    if (!training_) return;
+    if (trainingWindow_) trainingWindow_->close();
+    QString why;
+    if (training_->forget(&why))
+        ShowInfo(QStringLiteral("Vorlix has forgotten your voice: the standard voice model is used."));
+    else
+        ShowInfo(QStringLiteral("The standard voice model is used, but %1.").arg(why));
+    UpdateTraining();
 }
 
 void OptionsPages::RefreshCommandEditor() {

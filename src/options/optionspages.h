@@ -17,6 +17,8 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class TabStrip;
+class TrainingWindow;
+class VoiceTraining;
 class ucLine;
 
 // The client area of the options window frmSystem: the tab strip and its three pages, Voice Setup,
@@ -43,6 +45,12 @@ public:
     void txtListenTime_LostFocus();
     void txtResponse_LostFocus();
     void txtStartup_LostFocus();
+    // Voice training: opens the training window; goes back to the shipped model.
+    void cmdTrain_Click();
+    void cmdForgetTraining_Click();
+    // Where the user's voice training lives; without one the training buttons stay disabled.
+    void setVoiceTraining(VoiceTraining* training);
+    TrainingWindow* trainingWindow() const { return trainingWindow_; }
 
     // Commands page.
     void lstKCommands_DblClick();
@@ -57,6 +65,8 @@ public:
 
     // Names the settings file on the About page.
     void setSettingsFilePath(const QString& path);
+    // Names on the About page what keys are typed through and what held keys are read from (empty: none).
+    void setKeyBackEnds(const QString& typedThrough, const QString& readFrom);
 
     // "MS Sans Serif" at 8 points where the system has it. Otherwise the platform's dialog typeface,
     // at 8 points or as much smaller as it takes for the page texts to fit the places laid out for them.
@@ -77,6 +87,11 @@ public:
     QLineEdit* txtResponse;
     std::array<QCheckBox*, 2> chkResponse;
     QLineEdit* txtStartup;
+    ucLine* ucLineTraining;
+    QLabel* lblTrainingCaption;
+    QLabel* lblTraining;
+    QPushButton* cmdTrain;
+    QPushButton* cmdForgetTraining;
 
     QGroupBox* Frame1;
     QListWidget* lstKCommands;
@@ -98,6 +113,7 @@ public:
     QLabel* lblVersion;
     QLabel* lblDescription;
     QLabel* lblSettingsFile;
+    QLabel* lblKeys;
 
 private:
     QFont ChooseDialogFont() const;
@@ -105,12 +121,15 @@ private:
     void BuildCommandsPage();
     void BuildAboutPage();
     void ShowInfo(const QString& text);
+    void UpdateTraining();
     int SelectedEntry() const;
     KeyCommand EditedCommand() const;
     // Refills the command list and clears the editor into Add mode.
     void ClearEditor();
 
     Agent& agent_;
+    VoiceTraining* training_ = nullptr;
+    TrainingWindow* trainingWindow_ = nullptr;
     MessageSink messageSink_;
     int editSlot_ = 0;
     QFont dialogFont_;

@@ -141,4 +141,35 @@ int addSoundAlikes(WordGraph& graph, const QHash<QString, QStringList>& soundAli
     return added;
 }
 
+PhraseContinuations::PhraseContinuations(const WordGraph& graph) {
+    for (int i = 0; i < graph.words.size(); ++i)
+        wordIndex_.insert(graph.words[i], i);
+    for (const WordGraph::Arc& arc : graph.arcs) {
+        if (arc.word < 0) continue;
+        next_.insert(quint64(arc.from) << 32 | quint32(arc.word), arc.to);
+        goesOn_.insert(arc.from);
+    }
+}
+
+bool PhraseContinuations::mayGoOn(const QString& words) const {
+    // A sound-alike stands beside the word it sounds like, so it may lead to several states.
+    QSet<int> states = {WordGraph::Start};
+    for (const QString& word : words.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const auto w = wordIndex_.constFind(word);
+        if (w == wordIndex_.cend()) return false;
+        QSet<int> reached;
+        for (int state : std::as_const(states))
+            for (auto it = next_.constFind(quint64(state) << 32 | quint32(*w));
+                 it != next_.cend() && it.key() == (quint64(state) << 32 | quint32(*w)); ++it)
+                reached.insert(*it);
+        if (reached.isEmpty()) return false;
+        states = std::move(reached);
+    }
+    // Nothing heard yet but silence and noise: nothing to wait for either.
+    if (states.contains(WordGraph::Start)) return false;
+    for (int state : std::as_const(states))
+        if (goesOn_.contains(state)) return true;
+    return false;
+}
+
 } // namespace speech

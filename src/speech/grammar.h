@@ -2,6 +2,8 @@
 
 #include <QHash>
 #include <QList>
+#include <QMultiHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -52,6 +54,23 @@ WordGraph wordGraph(const QStringList& alternatives);
 // sound-alikes): arcs beside the word's own, at `cost`. Adds at most `maxArcs` of them, for the first
 // words of a long list only; returns how many were added.
 int addSoundAlikes(WordGraph& graph, const QHash<QString, QStringList>& soundAlikes, int cost, int maxArcs);
+
+// Where the words heard so far lead in a word graph: whether they may be only the start of a phrase
+// ("open" of "open mail", "scroll" beside "scroll down"), so that the end of the utterance should
+// wait for the rest. A whole phrase that no other phrase continues, and words that lead nowhere in
+// the graph (no phrase, no start of one), do not go on.
+class PhraseContinuations {
+public:
+    PhraseContinuations() = default;
+    explicit PhraseContinuations(const WordGraph& graph);
+    // `words`: dictionary names, blank-separated, as the recogniser's hypothesis spells them.
+    bool mayGoOn(const QString& words) const;
+
+private:
+    QHash<QString, int> wordIndex_;
+    QMultiHash<quint64, int> next_; // (state << 32 | word) -> the states that word leads to
+    QSet<int> goesOn_;              // states a word leaves from
+};
 
 // Longer phrases are not commands; they also slow every search down.
 inline constexpr int MaxPhraseWords = 16;

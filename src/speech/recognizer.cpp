@@ -7,6 +7,7 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/cmn.h>
+#include <sphinxbase/err.h>
 #include <sphinxbase/feat.h>
 #include <sphinxbase/fsg_model.h>
 #include <sphinxbase/ngram_model.h>
@@ -18,9 +19,18 @@
 #include <QSet>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace speech {
+
+void silenceDecoderLog() {
+    static const bool silenced = [] {
+        err_set_logfp(nullptr);
+        return true;
+    }();
+    (void)silenced;
+}
 
 namespace {
 
@@ -29,6 +39,10 @@ const QString ModelDir = QStringLiteral(VORLIX_SPEECH_MODEL_DIR "/en-us");
 // Frames of silence after speech that end an utterance: 150 ms keeps the answer quick and still
 // bridges the stop closures inside words.
 constexpr const char* VadPostSpeech = "15";
+// When the words heard so far may be only the start of a phrase ("open" of "open mail", "scroll"
+// beside "scroll down"), the end waits this much longer for the rest: a pause of 400 ms between
+// two words, plus the 100 ms the detector takes to hear speech start again.
+constexpr int PhrasePauseMs = 400;
 // Longer "speech" is music or noise, never a command; it is dropped to keep memory bounded.
 constexpr std::size_t MaxSpeechSamples = 10 * Recognizer::SampleRate;
 // A silent utterance is restarted now and then so that nothing accumulates over hours.
@@ -93,12 +107,12 @@ int soundDistance(const QByteArray& a, const QByteArray& b) {
 
 // All decoders score every senone in every speech frame (-compallsen): scores are then relative
 // to the same best senone per frame and can be compared across the searches.
-ps_decoder_t* makeDecoder(std::initializer_list<const char*> extra) {
+ps_decoder_t* makeDecoder(const QString& acousticModel, std::initializer_list<const char*> extra) {
     // No noise subtraction in the front end: its noise estimate follows loud music or noise and then eats
     // the speech that comes after it.
-    std::vector<const char*> argv = {"-hmm",        nullptr,         "-logfn", "/dev/null", "-vad_postspeech",
-                                     VadPostSpeech, "-remove_noise", "no"};
-    const QByteArray hmm = QFile::encodeName(ModelDir + QStringLiteral("/en-us"));
+    silenceDecoderLog();
+    std::vector<const char*> argv = {"-hmm", nullptr, "-vad_postspeech", VadPostSpeech, "-remove_noise", "no"};
+    const QByteArray hmm = QFile::encodeName(acousticModel);
     argv[1] = hmm.constData();
     argv.insert(argv.end(), extra.begin(), extra.end());
     cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), const_cast<char**>(argv.data()), FALSE);
@@ -187,9 +201,11 @@ Confidence classify(const Recognizer::Result& r, const ConfidenceLimits& limits)
     return Confidence::Normal;
 }
 
-Recognizer::Recognizer() {
-    if (!QFileInfo::exists(ModelDir + QStringLiteral("/en-us/mdef"))) {
-        qWarning("speech: no recognition model in %s; nothing will be recognised", qPrintable(ModelDir));
+Recognizer::Recognizer(const QString& acousticModel)
+    : acousticModel_(acousticModel.isEmpty() ? ModelDir + QStringLiteral("/en-us") : acousticModel) {
+    setPhrasePause(PhrasePauseMs);
+    if (!QFileInfo::exists(acousticModel_ + QStringLiteral("/mdef"))) {
+        qWarning("speech: no recognition model in %s; nothing will be recognised", qPrintable(acousticModel_));
         return;
     }
     const QByteArray dict = QFile::encodeName(ModelDir + QStringLiteral("/cmudict-en-us.dict"));
@@ -197,15 +213,15 @@ Recognizer::Recognizer() {
     // Wide beams: with a few dozen phrases the default ones lose short phrases of unusual voices.
     // The word beam is wider still: after loud noise the sound-alikes' paths can fit so much better
     // than the phrases' that no path reaching the end of a phrase would survive.
-    grammarDecoder_ = makeDecoder(
-        {"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60", "-pbeam", "1e-60", "-wbeam", "1e-80"});
+    grammarDecoder_ = makeDecoder(acousticModel_, {"-dict", dict.constData(), "-compallsen", "yes", "-beam", "1e-60",
+                                                   "-pbeam", "1e-60", "-wbeam", "1e-80"});
     // Context-independent phones keep the loop at a fraction of real time.
     // A light phone language model lets the loop follow the sounds rather than likely phone
     // sequences.
-    loopDecoder_ =
-        makeDecoder({"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-lw", "1", "-compallsen", "yes"});
+    loopDecoder_ = makeDecoder(
+        acousticModel_, {"-allphone", phoneLm.constData(), "-allphone_ci", "yes", "-lw", "1", "-compallsen", "yes"});
     if (!isAvailable()) {
-        qWarning("speech: the recognition model in %s could not be loaded", qPrintable(ModelDir));
+        qWarning("speech: the recognition model in %s could not be loaded", qPrintable(acousticModel_));
         return;
     }
     loadCommonWords();
@@ -237,7 +253,7 @@ Recognizer::~Recognizer() {
 // own words), with a dictionary of just those words rather than the full one. Only the first pass
 // of the search runs: its segmentation is all that is used.
 void Recognizer::loadCommonWords() {
-    wordsDecoder_ = makeDecoder({"-compallsen", "yes", "-fwdflat", "no", "-bestpath", "no"});
+    wordsDecoder_ = makeDecoder(acousticModel_, {"-compallsen", "yes", "-fwdflat", "no", "-bestpath", "no"});
     if (!wordsDecoder_) return;
     for (int i = 0; i < std::min(CommonWordCount, CommonWordsInLoop); ++i) {
         char* phones = ps_lookup_word(grammarDecoder_, CommonWords[i]);
@@ -280,8 +296,9 @@ void Recognizer::setCommonWordsSearch() {
     if (arpa.open()) {
         arpa.write("\\data\\\nngram 1=" + QByteArray::number(count) + "\n\n\\1-grams:\n" + unigrams + "\n\\end\\\n");
         arpa.flush();
+        // The model takes its own reference on the decoder's logmath.
         lm = ngram_model_read(ps_get_config(wordsDecoder_), QFile::encodeName(arpa.fileName()).constData(), NGRAM_ARPA,
-                              logmath_retain(ps_get_logmath(wordsDecoder_)));
+                              ps_get_logmath(wordsDecoder_));
     }
     if (!lm || ps_set_lm(wordsDecoder_, "words", lm) < 0 || ps_set_search(wordsDecoder_, "words") < 0) {
         qWarning("speech: the loop of common words could not be set up");
@@ -354,10 +371,12 @@ void Recognizer::setPhrases(const QStringList& phrases) {
     if (wordsDecoder_) setCommonWordsSearch();
     const QString previous = grammarSearch_;
     grammarSearch_.clear();
+    continuations_ = PhraseContinuations();
     if (!grammar_.isEmpty()) {
         const QString name = QStringLiteral("phrases%1").arg(++grammarGeneration_);
         WordGraph graph = wordGraph(grammar_.alternatives);
         addSoundAlikesTo(graph);
+        continuations_ = PhraseContinuations(graph);
         fsg_model_t* fsg = searchGraph(grammarDecoder_, name, graph);
         const int set = ps_set_fsg(grammarDecoder_, name.toUtf8().constData(), fsg);
         fsg_model_free(fsg); // the search holds its own reference
@@ -399,6 +418,7 @@ void Recognizer::startUtterance() {
     forEachDecoder(ps_start_utt);
     inUtterance_ = true;
     inSpeech_ = false;
+    pauseSamples_ = 0;
     utteranceSamples_ = 0;
     utteranceAudio_.clear();
 }
@@ -429,7 +449,107 @@ bool Recognizer::endUtterance(Result* result) {
             std::pair(int(again.confidence), again.score) > std::pair(int(result->confidence), result->score))
             *result = again;
     }
+    result->standsOut = standsOut();
+    if (result->standsOut < MinStandsOut) result->confidence = Confidence::Low;
+    measurePitch(result);
+    if (result->voicedFrames < MinVoicedFrames) result->confidence = Confidence::Low;
     return true;
+}
+
+// Sound levels in 20 ms frames over the utterance's audio: its lead-in (up to half a second before
+// the detector heard speech, which it hears about 0.3 s after it began), the speech, and the silence
+// after it that ended it. A command stands out from the quiet on both sides; a noise that starts
+// and goes on, or music from note to note, does not, and the decoders can take either for a short
+// word ("go", "stop") that fits it well.
+float Recognizer::standsOut() const {
+    constexpr std::size_t Frame = SampleRate / 50;
+    std::vector<float> levels;
+    for (std::size_t at = 0; at + Frame <= utteranceAudio_.size(); at += Frame) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + Frame; ++i)
+            sum += double(utteranceAudio_[i]) * utteranceAudio_[i];
+        levels.push_back(float(10 * std::log10(sum / Frame + 1)));
+    }
+    // Before: the lead-in less the 0.3 s the detector takes; after: the last 0.1 s.
+    const std::size_t beforeFrames = leadIn_ > SampleRate * 3 / 10 ? (leadIn_ - SampleRate * 3 / 10) / Frame : 0;
+    const std::size_t afterFrames = 5;
+    if (levels.size() <= beforeFrames + afterFrames) return 0;
+    auto loudest = [](std::vector<float> v, double share) {
+        std::sort(v.begin(), v.end());
+        return v[std::min(v.size() - 1, std::size_t(double(v.size()) * share))];
+    };
+    const float speech = loudest({levels.begin() + std::ptrdiff_t(beforeFrames), levels.end() - afterFrames}, 0.9);
+    float around = loudest({levels.end() - afterFrames, levels.end()}, 0.5);
+    if (beforeFrames > 0)
+        around = std::max(around, loudest({levels.begin(), levels.begin() + std::ptrdiff_t(beforeFrames)}, 0.5));
+    return speech - around;
+}
+
+// Pitch in 10 ms steps over the loud part of the utterance, from the autocorrelation of the audio
+// taken down to 8 kHz (plenty for pitch, a quarter of the work). A frame is voiced when the audio
+// repeats itself clearly at a lag of 60-400 Hz, past the first dip of the autocorrelation (steady
+// low noise, brown above all, correlates at short lags without repeating).
+void Recognizer::measurePitch(Result* result) const {
+    constexpr std::size_t Hop = 80, Window = 320, MinLag = 20, MaxLag = 134;
+    constexpr float Voiced = 0.5f;
+    const std::size_t n = utteranceAudio_.size() / 2;
+    result->voicedFrames = 0;
+    result->steadyPitch = 0;
+    if (n < Window + MaxLag + 2) return;
+    // Emphasising the highs keeps the low hum of a room from dominating.
+    std::vector<float> x(n);
+    float previous = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float v = 0.5f * (float(utteranceAudio_[2 * i]) + float(utteranceAudio_[2 * i + 1]));
+        x[i] = v - 0.9f * previous;
+        previous = v;
+    }
+    const std::size_t frames = (n - Window - MaxLag) / Hop;
+    std::vector<double> energy(frames);
+    double loudest = 0;
+    for (std::size_t f = 0; f < frames; ++f) {
+        double e = 0;
+        for (std::size_t i = f * Hop; i < f * Hop + Window; ++i)
+            e += double(x[i]) * x[i];
+        energy[f] = e;
+        loudest = std::max(loudest, e);
+    }
+    std::vector<float> lags(frames, 0); // 0: unvoiced or too quiet to tell
+    for (std::size_t f = 0; f < frames; ++f) {
+        if (energy[f] <= 0 || energy[f] < loudest * 0.03) continue; // 15 dB below the loudest
+        const float* a = x.data() + f * Hop;
+        double shifted = 0;
+        for (std::size_t i = MinLag; i < MinLag + Window; ++i)
+            shifted += double(a[i]) * a[i];
+        std::vector<float> r(MaxLag + 2, 0);
+        for (std::size_t lag = MinLag; lag <= MaxLag + 1; ++lag) {
+            double sum = 0;
+            for (std::size_t i = 0; i < Window; ++i)
+                sum += double(a[i]) * a[i + lag];
+            r[lag] = shifted > 0 ? float(sum / std::sqrt(energy[f] * shifted)) : 0;
+            shifted += double(a[lag + Window]) * a[lag + Window] - double(a[lag]) * a[lag];
+        }
+        std::size_t lag = MinLag;
+        while (lag <= MaxLag && r[lag] >= 0)
+            ++lag;
+        std::size_t best = 0;
+        for (; lag <= MaxLag; ++lag)
+            if (r[lag] > Voiced && r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1] && (!best || r[lag] > r[best]))
+                best = lag;
+        if (!best) continue;
+        const float before = r[best - 1], at = r[best], after = r[best + 1];
+        const float bend = before - 2 * at + after;
+        lags[f] = float(best) + (bend < 0 ? 0.5f * (before - after) / bend : 0.0f);
+    }
+    int pairs = 0, steady = 0;
+    for (std::size_t f = 0; f < frames; ++f) {
+        if (lags[f] <= 0) continue;
+        ++result->voicedFrames;
+        if (f == 0 || lags[f - 1] <= 0) continue;
+        ++pairs;
+        steady += std::abs(lags[f] - lags[f - 1]) < SteadyPitchStep * std::min(lags[f], lags[f - 1]);
+    }
+    result->steadyPitch = pairs ? float(steady) / float(pairs) : 0;
 }
 
 bool Recognizer::readResult(Result* result) {
@@ -466,6 +586,23 @@ bool Recognizer::readResult(Result* result) {
     return true;
 }
 
+// Called on each piece of silence after speech: whether the utterance ends with it. It ends at once
+// unless the words heard so far may go on into a longer phrase; then it waits for the rest.
+bool Recognizer::endsHere(std::size_t samples) {
+    if (pauseSamples_ == 0) {
+        const char* hyp = mode_ == Mode::Grammar ? ps_get_hyp(grammarDecoder_, nullptr) : nullptr;
+        static const QRegularExpression alternate(QStringLiteral("\\(\\d+\\)"));
+        // Noise that comes and goes is never waited for: the rest of it would swallow the command
+        // said after it.
+        waitSamples_ =
+            hyp && continuations_.mayGoOn(QString::fromUtf8(hyp).remove(alternate)) && standsOut() >= MinStandsOut
+                ? phrasePauseSamples_
+                : 0;
+    }
+    pauseSamples_ += samples;
+    return pauseSamples_ > waitSamples_;
+}
+
 std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std::size_t count) {
     std::vector<Result> results;
     if (!searchReady_) return results;
@@ -478,11 +615,13 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
         const bool speech = ps_get_in_speech(grammarDecoder_);
         if (speech && !inSpeech_) {
             inSpeech_ = true;
+            leadIn_ = utteranceAudio_.size() - n;
             utteranceSamples_ = n;
         }
         if (!inSpeech_ && utteranceAudio_.size() > LeadInSamples)
             utteranceAudio_.erase(utteranceAudio_.begin(), utteranceAudio_.end() - LeadInSamples);
-        if (inSpeech_ && !speech) {
+        if (speech) pauseSamples_ = 0;
+        if (inSpeech_ && !speech && endsHere(n)) {
             Result r;
             if (endUtterance(&r)) results.push_back(r);
         } else if (utteranceSamples_ > (inSpeech_ ? MaxSpeechSamples : MaxSilentSamples)) {

@@ -22,9 +22,21 @@ inline constexpr float HighConfidenceWorstWord = -45.0f;
 inline constexpr float HighConfidenceWorstFiller = -700.0f;
 inline constexpr float HighConfidenceAgainstWords = -20.0f;
 inline constexpr float NormalConfidenceScore = -40.0f;
+// Less than this (dB) above the sound just before or just after it, an utterance is noise or music
+// that changed or goes on, never a command, however well it fits.
+inline constexpr float MinStandsOut = 10.0f;
+// Fewer voiced frames than this (10 ms each), an utterance is noise: the shortest vowel is longer.
+inline constexpr int MinVoicedFrames = 3;
+// Pitch that moves less than this share from one 10 ms frame to the next holds still.
+inline constexpr float SteadyPitchStep = 0.004f;
 // How much better (acoustic score) a sound-alike of a phrase word must fit the speech than the word
 // itself before the grammar search takes it, and with it "not a phrase".
 inline constexpr int SoundAlikeMargin = 400;
+
+// Switches the decoders' library log off, once. Its log file is one global that each decoder given
+// a log file of its own closes and replaces, while decoders on other threads may be writing to it:
+// no decoder is given one.
+void silenceDecoderLog();
 
 // Offline recognition of 16 kHz mono speech against a grammar of phrases, or against the
 // model's language model (dictation). Three decoders hear the same audio: one searches the grammar
@@ -44,13 +56,23 @@ public:
         float againstWords = 0;
         Confidence confidence = Confidence::Low;
         int frames = 0; // 10 ms frames in the utterance
+        // dB between the loudest stretch of the utterance and what is heard just before and after it:
+        // speech stands out from the quiet around it; a change of noise or music goes on.
+        float standsOut = 0;
+        // The voiced 10 ms frames of the utterance (every word has a vowel; noise has no pitch), and
+        // the share of them whose pitch holds still from one frame to the next (only measured: the
+        // synthesisers' voices hold their pitch as a note does).
+        int voicedFrames = 0;
+        float steadyPitch = 0;
     };
 
     enum class Mode { Off, Grammar, Dictation };
 
     static constexpr int SampleRate = 16000;
 
-    Recognizer();
+    // `acousticModel`: the folder of the acoustic model all three decoders share (their scores are
+    // compared with one another); empty for the shipped one.
+    explicit Recognizer(const QString& acousticModel = QString());
     ~Recognizer();
     Recognizer(const Recognizer&) = delete;
     Recognizer& operator=(const Recognizer&) = delete;
@@ -74,10 +96,16 @@ public:
     std::vector<Result> process(const int16_t* samples, std::size_t count);
     // Drops an utterance in progress without a result.
     void abort();
+    // How much longer than usual the end of an utterance waits when the words heard so far may go
+    // on into a longer phrase; only changed to measure what the wait buys.
+    void setPhrasePause(int milliseconds) { phrasePauseSamples_ = std::size_t(milliseconds) * SampleRate / 1000; }
 
 private:
     void startUtterance();
     bool endUtterance(Result* result);
+    bool endsHere(std::size_t samples);
+    float standsOut() const;
+    void measurePitch(Result* result) const;
     bool readResult(Result* result);
     bool applyMode();
     void forgetLoudSound();
@@ -90,6 +118,7 @@ private:
             if (ps) f(ps);
     }
 
+    QString acousticModel_;
     ps_decoder_s* grammarDecoder_ = nullptr;
     ps_decoder_s* loopDecoder_ = nullptr;
     ps_decoder_s* wordsDecoder_ = nullptr; // a free loop of common words, nullptr when it failed to load
@@ -103,9 +132,15 @@ private:
     bool inUtterance_ = false;
     bool inSpeech_ = false;
     std::size_t utteranceSamples_ = 0;
+    // Silence since the detector last heard speech, and how much of it ends the utterance.
+    std::size_t pauseSamples_ = 0;
+    std::size_t waitSamples_ = 0;
+    std::size_t phrasePauseSamples_;
+    PhraseContinuations continuations_;
     int grammarGeneration_ = 0;
     std::vector<float> initialMean_;
     std::vector<int16_t> utteranceAudio_;
+    std::size_t leadIn_ = 0; // samples of utteranceAudio_ from before the detector heard speech
     int heardUtterances_ = 0;
 };
 

@@ -25,9 +25,19 @@ public:
     virtual void Speak(const QString& text) = 0;
     // Whether audio is being captured from an input device.
     virtual bool HasAudioInput() const = 0;
+    // The acoustic model to recognise with: the folder of one adapted to the user's voice, or empty
+    // for the shipped one. False when it could not be loaded; the shipped one is then in use. The
+    // rule, its phrases and its state are kept.
+    virtual bool SetVoiceModel(const QString& folder) { return folder.isEmpty(); }
+    // The adapted model in use; empty for the shipped one.
+    virtual QString VoiceModel() const { return QString(); }
+    // While the user reads training sentences nothing is recognised; listening is kept as it is.
+    virtual void PauseHearing(bool paused) { Q_UNUSED(paused); }
 
 signals:
     // One utterance heard as `Text`, with the confidence class -1 (low), 0 (normal) or 1 (high).
     // Emitted on the thread that owns the engine, once the utterance has ended.
     void Recognized(const QString& Text, float Confidence);
+    // The adapted model asked for could not be loaded after all; `folder` (empty: the shipped one) is used.
+    void VoiceModelChanged(const QString& folder);
 };

@@ -5,7 +5,9 @@
 #include <QAudioDevice>
 #include <QAudioSink>
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QMediaDevices>
+#include <QPointer>
 
 namespace speech {
 
@@ -42,8 +44,25 @@ QStringList pieces(const QString& text) {
 Synthesizer::Synthesizer(QObject* parent) : QObject(parent) {}
 
 Synthesizer::~Synthesizer() {
+    // A sink's destructor runs the event loop for a moment, which may deliver the queued release
+    // below: the sinks go while this object is still whole, and that release then does nothing.
+    closing_ = true;
     queue_.clear();
-    releaseSink();
+    if (sink_) {
+        sink_->disconnect(this);
+        sink_->stop();
+    }
+    // Sinks before the buffers they read from.
+    QList<QPointer<QObject>> parts;
+    for (QAudioSink* sink : findChildren<QAudioSink*>(Qt::FindDirectChildrenOnly))
+        parts << sink;
+    for (QObject* child : children())
+        parts << child;
+    for (const QPointer<QObject>& part : parts)
+        delete part.data();
+    sink_ = nullptr;
+    buffer_ = nullptr;
+    QCoreApplication::removePostedEvents(this);
 }
 
 void Synthesizer::speak(const QString& text) {
@@ -74,8 +93,17 @@ bool Synthesizer::startNext() {
             connect(sink_, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
                 // Idle: the whole text has gone to the audio server; Stopped: the device failed.
                 if (state != QAudio::IdleState && state != QAudio::StoppedState) return;
-                releaseSink();
-                if (!startNext()) emit speakingChanged(false);
+                // Released after the sink's own signal has returned: stopping and releasing it
+                // inside the signal crashed the agent now and then when the sink was deleted.
+                sink_->disconnect(this);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        if (closing_) return;
+                        releaseSink();
+                        if (!startNext()) emit speakingChanged(false);
+                    },
+                    Qt::QueuedConnection);
             });
             return true;
         }

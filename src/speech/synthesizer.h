@@ -35,6 +35,7 @@ private:
     std::deque<QString> queue_;
     QAudioSink* sink_ = nullptr;
     QBuffer* buffer_ = nullptr;
+    bool closing_ = false;
 };
 
 } // namespace speech

@@ -187,9 +187,24 @@ private slots:
         QVERIFY(at(599) == dark && at(label->x() + 1) == line.palette().color(QPalette::Window).rgb());
     }
 
+    void aboutNamesWhatKeysGoThroughAndComeFrom() {
+        Fixture f;
+        QCOMPARE(f.pages.lblKeys->text(), QStringLiteral("Keys typed through: none\nHeld keys read from: none"));
+        f.pages.setKeyBackEnds(QStringLiteral("X11"), QStringLiteral("X11"));
+        QCOMPARE(f.pages.lblKeys->text(), QStringLiteral("Keys typed through: X11\nHeld keys read from: X11"));
+        const QString longName(300, QLatin1Char('x'));
+        f.pages.setKeyBackEnds(longName, {});
+        QVERIFY(f.pages.lblKeys->text().endsWith(QStringLiteral("\nHeld keys read from: none")));
+        QVERIFY(f.pages.lblKeys->toolTip().contains(longName));
+        QVERIFY(f.pages.lblKeys->fontMetrics().size(0, f.pages.lblKeys->text()).width() <= f.pages.lblKeys->width());
+    }
+
     // Each tab shows its page alone; on every page the controls fit, overlap nowhere and show their texts.
     void pagesShowOneAtATimeAndTheirControlsFit() {
         Fixture f;
+        f.pages.setSettingsFilePath(QStringLiteral("/home/user/.config/vorlix/settings.zqf"));
+        f.pages.setKeyBackEnds(QStringLiteral("the Wayland virtual keyboard"),
+                               QStringLiteral("the input devices (/dev/input)"));
         const QList<QWidget*> pages = {f.pages.picVoice, f.pages.picKeyboard, f.pages.picAbout};
         for (int tab : {2, 1, 0}) {
             f.pages.tabOptions->tabs()->setCurrentIndex(tab);

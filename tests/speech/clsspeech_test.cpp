@@ -1,6 +1,9 @@
 // clsSpeech on a real PulseAudio server: the virtual microphone hears the virtual speaker (with-desktop.sh).
 #include "speech/clsspeech.h"
+#include "speech/synthesizer.h"
 #include "speech/testaudio.h"
+
+#include <QAudioSink>
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -8,6 +11,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 class TestClsSpeech : public QObject {
     Q_OBJECT
@@ -88,6 +92,67 @@ private slots:
         QTest::qWait(1200);
         QCOMPARE(heard.size(), 1);
     }
+
+    // The recogniser is built only once the event loop runs; a command said meanwhile (just after the
+    // agent came up) is kept and heard when it is ready.
+    void aPhraseSaidBeforeTheRecogniserIsReadyIsHeard() {
+        const QString wav = dir.filePath(QStringLiteral("early.wav"));
+        QProcess::execute("espeak-ng", {"-v", "en-us", "-w", wav, "close window"});
+        clsSpeech speech;
+        speech.SetDevice();
+        speech.SetWords(Rule, QStringLiteral("open mail,close window"));
+        QVERIFY(speech.StartListen(Rule));
+        QSignalSpy heard(&speech, &clsSpeech::Recognized);
+        // The loop is held while the phrase plays: the server keeps what the microphone hears.
+        QProcess::execute("paplay", {"--device=" + qEnvironmentVariable("VORLIX_TEST_SPEAKER"), wav});
+        QThread::msleep(600);
+        QVERIFY(!speech.IsReady());
+        QTRY_VERIFY_WITH_TIMEOUT(speech.IsReady(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(heard.size(), 1, 3000);
+        QCOMPARE(heard[0][0].toString(), QStringLiteral("close window"));
+    }
+
+    // The engine may go away at any point of its texts (the agent quitting while it speaks): before
+    // one has started, during one, between two, or just after the last.
+    // The agent may be closed in the moment between a text's end and the voice's release of the
+    // sound device: an event of high priority runs before that release, as a signal handled first would.
+    void goingAwayAsATextEndsIsSafe() {
+        for (int round = 0; round < 3; ++round) {
+            auto* voice = new speech::Synthesizer;
+            voice->speak(QStringLiteral("ok"));
+            auto* sink = voice->findChild<QAudioSink*>();
+            QVERIFY(sink);
+            bool ended = false;
+            QObject closer;
+            connect(sink, &QAudioSink::stateChanged, &closer, [&](QAudio::State state) {
+                if (state != QAudio::IdleState || ended) return;
+                ended = true;
+                auto* close = new Closer([&voice] {
+                    delete voice;
+                    voice = nullptr;
+                });
+                QCoreApplication::postEvent(close, new QEvent(QEvent::User), Qt::HighEventPriority);
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(voice == nullptr, 20000);
+            QTest::qWait(50);
+        }
+    }
+
+private:
+    // Runs its action on the first event it receives, then goes.
+    class Closer : public QObject {
+    public:
+        explicit Closer(std::function<void()> action) : action_(std::move(action)) {}
+        bool event(QEvent* e) override {
+            if (e->type() != QEvent::User) return QObject::event(e);
+            action_();
+            deleteLater();
+            return true;
+        }
+
+    private:
+        std::function<void()> action_;
+    };
 };
 
 QTEST_GUILESS_MAIN(TestClsSpeech)

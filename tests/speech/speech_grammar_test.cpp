@@ -115,6 +115,41 @@ TEST(WordGraph, SoundAlikesStandBesideEachWordUpToTheBudget) {
     EXPECT_EQ(spell(graph).size(), 3);
 }
 
+// The end of an utterance waits for the rest of a phrase only where the words heard so far may go on.
+TEST(PhraseContinuations, WaitOnlyWhereAPhraseMayGoOn) {
+    struct Case {
+        QStringList phrases;
+        QString heard;
+        bool goesOn;
+    };
+    const Case cases[] = {
+        {{"stop", "go", "next", "up"}, "stop", false},
+        {{"stop", "go", "next", "up"}, "", false},
+        {{"scroll", "scroll down", "scroll down fast"}, "scroll", true},
+        {{"scroll", "scroll down", "scroll down fast"}, "scroll down", true},
+        {{"scroll", "scroll down", "scroll down fast"}, "scroll down fast", false},
+        {{"open mail", "open the browser"}, "open", true},
+        {{"open mail", "open the browser"}, "open the", true},
+        {{"open mail", "open the browser"}, "open mail", false},
+        {{"open mail", "open the browser"}, "mail", false},          // leads nowhere
+        {{"open mail", "open the browser"}, "open mail the", false}, // past the end of a phrase
+        {{"open mail", "open the browser"}, "dictation words", false},
+        {{"open mail", "scroll"}, "school", false}, // a sound-alike of a whole phrase
+        {{"open mail", "scroll"}, "often", true},   // a sound-alike of the start of one
+        {{"open mail", "scroll"}, "often meal", false},
+        {{"go", "go back", "stop"}, "go", true},
+        {{"go", "go back", "stop"}, "go back", false},
+    };
+    const QHash<QString, QStringList> alikes = {{"open", {"often"}}, {"mail", {"meal"}}, {"scroll", {"school"}}};
+    for (const Case& c : cases) {
+        WordGraph graph = wordGraph(c.phrases);
+        addSoundAlikes(graph, alikes, 5, 100);
+        EXPECT_EQ(PhraseContinuations(graph).mayGoOn(c.heard), c.goesOn)
+            << qPrintable(c.phrases.join(',') + ": " + c.heard);
+    }
+    EXPECT_FALSE(PhraseContinuations().mayGoOn("open"));
+}
+
 TEST(Confidence, AllLimitsMustHoldForHigh) {
     Recognizer::Result r;
     r.score = NormalConfidenceScore;

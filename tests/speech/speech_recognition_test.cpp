@@ -107,6 +107,36 @@ TEST_F(RecognizerTest, OnlyWhatWasSaidIsAcceptedAtHighConfidence) {
     }
 }
 
+// Every word has a vowel, and so a pitch; noise has none, however short and however it stands out
+// from the quiet around it.
+TEST_F(RecognizerTest, SpeechHasAPitchNoiseHasNone) {
+    const struct {
+        const char* said; // "noise:" and a sox noise for sounds
+        bool pitched;
+    } cases[] = {
+        {"open mail", true},        {"computer", true},          {"noise:whitenoise", false},
+        {"noise:pinknoise", false}, {"noise:brownnoise", false},
+    };
+    int noiseHeard = 0; // the detector must take some of the noise for speech, or nothing is shown
+    for (const auto& c : cases) {
+        const QString said = QString::fromLatin1(c.said);
+        const auto results =
+            hear(said.startsWith("noise:") ? testaudio::noise(said.mid(6), 1.0, 0.5) : testaudio::speech(said));
+        if (!c.pitched) noiseHeard += int(results.size());
+        for (const Recognizer::Result& r : results) {
+            EXPECT_EQ(r.voicedFrames >= speech::MinVoicedFrames, c.pitched)
+                << c.said << ": " << r.voicedFrames << " voiced frames, heard as " << qPrintable(r.words);
+            if (!c.pitched) {
+                EXPECT_NE(r.confidence, Confidence::High) << c.said << " taken for " << qPrintable(r.words);
+            }
+        }
+        if (!said.startsWith("noise:")) {
+            EXPECT_FALSE(results.empty()) << c.said;
+        }
+    }
+    EXPECT_GT(noiseHeard, 0);
+}
+
 TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
     // Eighty seconds of loud, rhythmic noise and clipping, fed as a microphone would.
     testaudio::Samples loud = testaudio::noise("pinknoise tremolo 4 90", 20, 1.0);
