@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     services.directory = dir.path();
     services.keyboard = &keyboard;
     services.programs = &programs;
-    services.createSpeech = [] { return std::make_unique<RecordingSpeech>(); };
+    services.createSpeech = [](const QString&) { return std::make_unique<RecordingSpeech>(); };
     services.tray = std::make_unique<SilentTray>();
     services.messageBox = [](QMessageBox::Icon, const QString& text) {
         std::fprintf(stderr, "%s\n", qPrintable(text));

@@ -10,6 +10,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
     libsqlite3-dev sqlite3
     libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
+    # voice training: bw, map_adapt, mk_s2sendump; sphinx_fe; pocketsphinx_mdef_convert
+    sphinxtrain sphinxbase-utils pocketsphinx
     libespeak-ng-dev espeak-ng
     libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev libxcb1-dev
     libwayland-dev libwayland-bin wayland-protocols
@@ -21,9 +23,13 @@ packages=(
     pulseaudio pulseaudio-utils sox
     # a headless Wayland session (scripts/with-sway.sh): compositor, tray bar, Qt's Wayland platform
     sway qt6-wayland
-    # speech accuracy bench: a second synthesiser and real recordings
-    flite pocketsphinx-testdata
+    # access lists for the settings file's trust tests
+    acl
+    # speech accuracy bench: a second synthesiser and real recordings (alsa-utils: its spoken channel names)
+    flite pocketsphinx-testdata alsa-utils
     fonts-dejavu-core
+    # the tray test under sway: D-Bus calls from the shell, screenshots of the bar
+    libglib2.0-bin dbus-bin grim
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "app/desktopfiles.h"
 #include "options/optionspages.h"
+#include "options/voicetraining.h"
 #include "speech/speechengine.h"
 
 #include <QAction>
@@ -38,7 +39,7 @@ frmSystem::frmSystem(FormServices services) : services_(std::move(services)), st
     }
     BuildTrayMenu();
     services_.tray->menu = mnuSysTray_;
-    services_.tray->onDoubleClick = [this] { mnuOptions_Click(); };
+    services_.tray->onOpen = [this] { mnuOptions_Click(); };
 
     timKeyWatch.setInterval(100);
     timKeyWatch.setTimerType(Qt::PreciseTimer);
@@ -103,12 +104,37 @@ void frmSystem::BuildTrayMenu() {
 
 void frmSystem::Form_Load() {
     loading_ = true;
-    ZQSpeech = services_.createSpeech();
+    // A model adapted to the user's voice is used only when it is whole; a damaged one is set aside
+    // (reported once, below) and the shipped model is used.
+    QString voiceModel, damage;
+    if (!services_.voiceDirectory.isEmpty()) {
+        speech::VoiceProfile profile(services_.voiceDirectory);
+        profile.removeLeftovers();
+        if (profile.state(&damage) == speech::VoiceProfile::State::Trained)
+            voiceModel = profile.modelFolder();
+        else if (!damage.isEmpty())
+            profile.setAsideDamaged();
+    }
+    ZQSpeech = services_.createSpeech(voiceModel);
     connect(ZQSpeech.get(), &SpeechEngine::Recognized, this, &frmSystem::ZQSpeech_Recognized);
     agent_ = std::make_unique<Agent>(*this, *ZQSpeech, *services_.keyboard, *services_.programs);
     pages_ = new OptionsPages(*agent_, this);
     pages_->setSettingsFilePath(store_.SettingsFilePath());
+    pages_->setKeyBackEnds(QString::fromStdString(services_.keyboard->sendsThrough()),
+                           QString::fromStdString(services_.keyboard->watchesThrough()));
     pages_->setMessageSink([this](const QString& text) { Tell(QMessageBox::Information, text); });
+    if (!services_.voiceDirectory.isEmpty()) {
+        training_ = new VoiceTraining(services_.voiceDirectory, *ZQSpeech, this);
+        training_->setTrained(!voiceModel.isEmpty() && ZQSpeech->VoiceModel() == voiceModel);
+        // The recogniser is built aside: a model that passed its manifest may still fail to load there.
+        connect(ZQSpeech.get(), &SpeechEngine::VoiceModelChanged, this, [this](const QString& folder) {
+            training_->setTrained(!folder.isEmpty());
+            if (folder.isEmpty())
+                Tell(QMessageBox::Warning, tr("The voice training could not be loaded; the standard voice model is "
+                                              "used. Train again on the Voice Setup page."));
+        });
+        pages_->setVoiceTraining(training_);
+    }
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(pages_);
@@ -134,6 +160,11 @@ void frmSystem::Form_Load() {
     // Asked to end while the load waited in a message box: the end comes next, without a greeting.
     if (unloadPending_) return;
     ZQSpeech->Speak(agent_->settings.StartupText);
+    if (!damage.isEmpty())
+        Notify(QStringLiteral("Vorlix voice training"),
+               QStringLiteral("Your trained voice model cannot be used: %1. The standard voice model is used; "
+                              "train again on the Voice Setup page.")
+                   .arg(damage));
     timKeyWatch.start();
     if (optionsRequested_) mnuOptions_Click();
 }
@@ -160,7 +191,9 @@ void frmSystem::mnuExit_Click() {
 }
 
 void frmSystem::mnuLoginStart_Click(bool on) {
-    const QString error = LoginStart::Set(on, QCoreApplication::applicationFilePath());
+    QString error;
+    const QString program = on ? ProgramFilePath(&error) : QString();
+    if (error.isEmpty()) error = LoginStart::Set(on, program);
     if (!error.isEmpty()) Tell(QMessageBox::Warning, error);
     mnuLoginStart_->setChecked(LoginStart::IsOn());
 }

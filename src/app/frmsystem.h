@@ -17,6 +17,7 @@ class QAction;
 class QMenu;
 class SpeechEngine;
 class OptionsPages;
+class VoiceTraining;
 
 // The listening switch's captions: the one to stop while listening is on, the one to start while it is off.
 inline const QString StopListeningCaption = QStringLiteral("Stop &Listening");
@@ -26,13 +27,16 @@ inline const QString LoginStartCaption = QStringLiteral("&Start at Login");
 
 // What the main window is built from: the desktop services behind their interfaces.
 struct FormServices {
-    QString directory;                                           // where the settings file lives
-    keys::Keyboard* keyboard = nullptr;                          // never null
-    ProgramStarter* programs = nullptr;                          // never null
-    std::function<std::unique_ptr<SpeechEngine>()> createSpeech; // called once, at load
+    QString directory;                  // where the settings file lives
+    keys::Keyboard* keyboard = nullptr; // never null
+    ProgramStarter* programs = nullptr; // never null
+    // Called once, at load, with the folder of the user's adapted voice model (empty: the shipped one).
+    std::function<std::unique_ptr<SpeechEngine>(const QString& voiceModel)> createSpeech;
     std::unique_ptr<TrayIcon> tray;
     // Shows a modal message box titled "Vorlix" with an OK button; replaced in tests.
     std::function<void(QMessageBox::Icon, const QString&)> messageBox;
+    // Where the user's voice training is kept; empty: no training.
+    QString voiceDirectory;
 };
 
 // The agent's one window: hidden until the options are asked for, owner of the tray icon and menu,
@@ -113,6 +117,7 @@ private:
     std::unique_ptr<SpeechEngine> ZQSpeech;
     std::unique_ptr<Agent> agent_;
     OptionsPages* pages_ = nullptr;
+    VoiceTraining* training_ = nullptr;
     QTimer timKeyWatch;
     QTimer saveSoon_;
     QTimer unloadWhenSafe_;

@@ -8,7 +8,9 @@
 #include "store/settingsstore.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSessionManager>
+#include <QStandardPaths>
 
 int main(int argc, char** argv) {
     qSetMessagePattern(QStringLiteral("vorlix: %{message}"));
@@ -18,25 +20,42 @@ int main(int argc, char** argv) {
     // The agent lives in the tray: hiding its only window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    QString noFolder;
 #ifdef VORLIX_USER_SETTINGS
-    const QString directory = UserSettingsPath();
+    const QString directory = UserSettingsPath(&noFolder);
 #else
-    const QString directory = AppPath();
+    const QString directory = AppPath(&noFolder);
 #endif
+    if (directory.isEmpty()) {
+        // Without a folder it can name, the agent has nowhere to keep the user's commands: it says so
+        // rather than keep them somewhere else.
+        qCritical().noquote() << noFolder;
+        QMessageBox::critical(nullptr, QStringLiteral("Vorlix"), noFolder);
+        return 1;
+    }
     SingleAgent single(SettingsStore(directory).SettingsFilePath());
     QString note;
-    const SingleAgent::Claim claim = single.claim(&note);
+    bool guardWarning = false;
+    const SingleAgent::Claim claim = single.claim(&note, &guardWarning);
     if (!note.isEmpty()) qWarning().noquote() << note;
     if (claim == SingleAgent::Claim::HandedOver) return 0;
+    if (claim == SingleAgent::Claim::Refused) return 1;
 
-    std::string noKeyboard;
-    std::unique_ptr<keys::Keyboard> keyboard = keys::openKeyboard(&noKeyboard);
+    keys::KeyboardGaps keyGaps;
+    std::unique_ptr<keys::Keyboard> keyboard = keys::openKeyboard(&keyGaps);
     DetachedProgramStarter programs;
     FormServices services;
     services.directory = directory;
     services.keyboard = keyboard.get();
     services.programs = &programs;
-    services.createSpeech = [] { return std::make_unique<clsSpeech>(); };
+    services.createSpeech = [](const QString& voiceModel) { return std::make_unique<clsSpeech>(nullptr, voiceModel); };
+    // The user's voice belongs to the user: the installed agent keeps it in their data folder.
+#ifdef VORLIX_USER_SETTINGS
+    services.voiceDirectory =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/vorlix");
+#else
+    services.voiceDirectory = directory;
+#endif
     services.tray = std::make_unique<SystemTrayIcon>();
 
     frmSystem form(std::move(services));
@@ -50,9 +69,26 @@ int main(int argc, char** argv) {
     QObject::connect(&form, &frmSystem::unloaded, &single, &SingleAgent::release);
 
     form.Form_Load();
-    if (!noKeyboard.empty())
-        form.Notify(QStringLiteral("Vorlix cannot use the keyboard"),
-                    QStringLiteral("Key watches and typed keys are off: %1.").arg(QString::fromStdString(noKeyboard)));
+    if (guardWarning)
+        form.Notify(QStringLiteral("Vorlix: one agent per settings file"), note.left(1).toUpper() + note.mid(1) + '.');
+    const QString noTyping = QString::fromStdString(keyGaps.noTyping),
+                  noWatching = QString::fromStdString(keyGaps.noWatching);
+    // One notification: a second would replace the first on most tray hosts.
+    if (!noTyping.isEmpty() && !noWatching.isEmpty())
+        form.Notify(
+            QStringLiteral("Vorlix cannot use the keyboard"),
+            QStringLiteral("Key watches and typed keys are off. Typing: %1. Held keys: %2.").arg(noTyping, noWatching));
+    else if (!noTyping.isEmpty())
+        form.Notify(QStringLiteral("Vorlix cannot type keys"),
+                    QStringLiteral("Send Key(s) commands type nothing: %1.").arg(noTyping));
+    else if (!noWatching.isEmpty())
+        form.Notify(QStringLiteral("Vorlix cannot see held keys"),
+                    QStringLiteral("Key watches (hot keys) are off: %1.").arg(noWatching));
+    // A desktop lost later (a compositor gone, a device unplugged) is said by the back-end, once.
+    keyboard->reportProblem = [&form](const std::string& text) {
+        form.Notify(QStringLiteral("Vorlix lost the keyboard"), QString::fromStdString(text));
+    };
     const int status = app.exec();
+    keyboard->reportProblem = nullptr; // the form goes before the keyboard
     return status != 0 ? status : (form.saveFailed() ? 1 : 0);
 }

@@ -1,5 +1,6 @@
 #include "app/desktopfiles.h"
 #include "app/frmsystem.h"
+#include "speech/voicemodel.h"
 #include "support/fakes.h"
 
 #include <QtTest>
@@ -32,6 +33,8 @@ class FrmSystemTest : public QObject {
     RecordingPrograms programs;
     QPointer<RecordingSpeech> speech; // null once released
     QStringList tray, boxes;
+    QString voiceDirectory;       // handed to the window; empty: no voice training
+    QStringList voiceModelsGiven; // what the speech engine was created with
 
     int FileCommands() {
         if (!QFile::exists(dir->filePath("settings.zqf"))) return -1;
@@ -49,8 +52,10 @@ class FrmSystemTest : public QObject {
         if (!commands.isEmpty()) SettingsStore(dir->path()).SaveSettings(settings, list);
         auto icon = std::make_unique<RecordingTray>(); // each call also notes how many commands the file holds
         icon->note = [this](const QString& what) { tray << QString("%1 (file: %2)").arg(what).arg(FileCommands()); };
-        FormServices services{dir->path(), &keyboard, &programs, {}, std::move(icon), {}};
-        services.createSpeech = [this, audio] {
+        FormServices services{dir->path(), &keyboard, &programs, {}, std::move(icon), {}, {}};
+        services.voiceDirectory = voiceDirectory;
+        services.createSpeech = [this, audio](const QString& voiceModel) {
+            voiceModelsGiven << voiceModel;
             auto engine = std::make_unique<RecordingSpeech>();
             (speech = engine.get())->audio = audio;
             return engine;
@@ -65,6 +70,33 @@ private slots:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         tray = boxes = {};
+        voiceDirectory.clear();
+        voiceModelsGiven.clear();
+    }
+
+    // A whole adapted model is handed to the speech engine; a damaged one is set aside, reported once
+    // in the tray, and the shipped model is used.
+    void voiceModelIsUsedOnlyWhenWhole() {
+        voiceDirectory = dir->filePath("data");
+        const speech::VoiceProfile profile(voiceDirectory);
+        QDir().mkpath(profile.modelFolder());
+        for (const QString& name : QDir(speech::shippedAcousticModel()).entryList(QDir::Files))
+            QFile::copy(speech::shippedAcousticModel() + "/" + name, profile.modelFolder() + "/" + name);
+        QString why;
+        QVERIFY(speech::writeManifest(profile.modelFolder(), &why));
+        Load().reset();
+        QCOMPARE(voiceModelsGiven, QStringList{profile.modelFolder()});
+        QVERIFY(!tray.join('|').contains("notify"));
+
+        QFile::remove(profile.modelFolder() + "/variances");
+        tray.clear();
+        Load().reset();
+        QCOMPARE(voiceModelsGiven.last(), QString());
+        QCOMPARE(tray.filter("notify").size(), 1);
+        QCOMPARE(profile.state(), speech::VoiceProfile::State::Untrained);
+        tray.clear();
+        Load().reset();
+        QVERIFY(tray.filter("notify").isEmpty());
     }
 
     void loadListensOnlyWithSomethingToHear() {
@@ -145,6 +177,62 @@ private slots:
     void loginStartQuotesEveryCharacterTheExecLineReserves() {
         QCOMPARE(LoginStart::ExecArgument("/opt/my \"apps\"/$x`y\\z 100%/vorlix"),
                  R"("/opt/my \\"apps\\"/\\$x\\`y\\\\z 100%%/vorlix")");
+    }
+
+    // Real entries under a temporary configuration: an entry switched off by the session's tools reads as
+    // off, and switching it on or off keeps what others wrote in it.
+    void loginStartReadsTheEntryAsTheSessionDoes() {
+        QTemporaryDir config, system;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(system.path()));
+        const QString entry = config.filePath("autostart/vorlix.desktop");
+        const auto write = [](const QString& path, const QByteArray& text) {
+            QDir().mkpath(QFileInfo(path).path());
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        };
+        const auto read = [&] {
+            QFile file(entry);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString("(none)");
+        };
+        const QByteArray theirs = "[Desktop Entry]\nType=Application\nName=Vorlix\nExec=/old/vorlix\n"
+                                  "X-Their-Key = kept\n# their note\n[Desktop Action x]\nHidden=true\n";
+        for (const QByteArray& off : {QByteArray("Hidden=true\n"), QByteArray("X-GNOME-Autostart-enabled=false\n")}) {
+            write(entry, "[Desktop Entry]\n" + off + theirs.mid(16));
+            QVERIFY2(!LoginStart::IsOn(), off.constData());
+            QCOMPARE(LoginStart::Set(true, "/opt/vorlix"), QString());
+            QVERIFY(LoginStart::IsOn());
+            const QString on = read();
+            QVERIFY2(on.contains("Exec=\"/opt/vorlix\"\n") && !on.contains("/old/") &&
+                         on.contains("X-Their-Key = kept\n") &&
+                         on.contains("# their note\n[Desktop Action x]\nHidden=true\n") &&
+                         !on.contains("Hidden=true\nType") && !on.contains("enabled=false"),
+                     qPrintable(on));
+            // Switched off, an entry holding keys of others stays, switched off.
+            QCOMPARE(LoginStart::Set(false, {}), QString());
+            QVERIFY(!LoginStart::IsOn() && read().contains("X-Their-Key = kept\n"));
+        }
+        // The agent's own entry goes when switched off; a system entry is switched off by one of the user's.
+        QVERIFY(QFile::remove(entry));
+        QCOMPARE(LoginStart::Set(true, "/opt/vorlix"), QString());
+        QCOMPARE(LoginStart::Set(false, {}), QString());
+        QCOMPARE(read(), "(none)");
+        write(system.filePath("autostart/vorlix.desktop"), "[Desktop Entry]\nType=Application\nExec=vorlix\n");
+        QVERIFY(LoginStart::IsOn());
+        QCOMPARE(LoginStart::Set(false, {}), QString());
+        QVERIFY(!LoginStart::IsOn() && read().contains("Hidden=true\n"));
+        QCOMPARE(LoginStart::Set(true, "/opt/vorlix"), QString());
+        QVERIFY(LoginStart::IsOn());
+
+        // A configuration folder that no text can name is refused, never replaced by another.
+        QVERIFY(QFile::remove(system.filePath("autostart/vorlix.desktop")));
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8() + "/caf\xe9");
+        QVERIFY(!LoginStart::IsOn());
+        QVERIFY(LoginStart::Set(true, "/opt/vorlix").contains("not valid UTF-8"));
+        QString why;
+        QVERIFY(UserSettingsPath(&why).isEmpty() && why.contains("XDG_CONFIG_HOME"));
+        qunsetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_CONFIG_DIRS");
     }
 };
 

@@ -1,10 +1,12 @@
 # Helpers for the end-to-end scripts. e2e_setup AGENT_BINARY [display] [audio] makes $work (removed at exit
-# with every process in $pids), copies the agent there and skips (77) without the display or audio named.
+# with every process in $pids, after each command in $cleanups has run), copies the agent there and skips
+# (77) without the display or audio named.
 e2e_setup() {
     [[ " ${*:2} " != *" display "* || -n "${DISPLAY:-}" ]] || { echo "no DISPLAY: run under with-desktop.sh"; exit 77; }
     [[ " ${*:2} " != *" audio "* || -n "${VORLIX_TEST_SPEAKER:-}" ]] || { echo "no microphone: run under with-desktop.sh"; exit 77; }
-    work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX) pids=()
-    trap '{ [ -z "${DISPLAY:-}" ] || xdotool keyup y ctrl || true; for p in "${pids[@]}"; do kill -9 "$p" || true; done; } 2>/dev/null
+    work=$(mktemp -d /tmp/vorlix-e2e.XXXXXX) pids=() cleanups=()
+    trap '{ [ -z "${DISPLAY:-}" ] || xdotool keyup y ctrl || true; for p in "${pids[@]}"; do kill -9 "$p" || true; done
+        for c in "${cleanups[@]}"; do $c || true; done; } 2>/dev/null
         rm -rf "$work"' EXIT
     [ ! -f "$1" ] || cp "$1" "$work/vorlix"
 }
@@ -25,8 +27,24 @@ start_agent() { # [name [dir]]
     (cd / && exec "$dir/vorlix") >>"$dir/${1:-agent}.log" 2>&1 & agent=$! pids+=($!)
 }
 
+# Waits until the agent has settled: the recogniser is built after the icon appears, holding the
+# agent for a few hundred milliseconds (seconds under the sanitisers), and clicks meanwhile come late.
+wait_settled() { # [seconds]
+    local before after
+    before=$(awk '{ print $14 + $15 }' "/proc/$agent/stat" 2>/dev/null) || return 0
+    for _ in $(seq $((${1:-30} * 4))); do
+        sleep 0.25
+        after=$(awk '{ print $14 + $15 }' "/proc/$agent/stat" 2>/dev/null) || return 0
+        [ $((after - before)) -gt 2 ] || return 0 # under 10% of a core
+        before=$after
+    done
+}
+
 # Starts the agent, then waits for its tray icon and its settings (the menu fills once they are loaded).
-start_agent_in_tray() { start_agent "$@" && wait_tray_icon && sleep 1 || fail "${1:-agent}: the tray icon never appeared"; }
+start_agent_in_tray() {
+    start_agent "$@" && wait_tray_icon && sleep 1 || fail "${1:-agent}: the tray icon never appeared"
+    wait_settled
+}
 
 start_trayer() { trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 & pids+=($!); }
 
@@ -52,10 +70,13 @@ wait_tray_icon() {
 tray_menu() { xdotool mousemove "$icon_x" "$icon_y" click 3 sleep 0.4 key "$@" sleep 0.3; }
 
 # Whether a window of that title (of the agent PID, if given) shows, larger than a tray icon; sets win.
+# A window found may be gone by the time it is measured (a menu or a tip closing): that one does not count.
 visible() { # title [pid]
+    local geometry
     for win in $(xdotool search --onlyvisible ${2:+--pid "$2"} --name "$1" 2>/dev/null); do
-        eval "$(xdotool getwindowgeometry --shell "$win")"
-        [ "$WIDTH" -gt 64 ] && return 0
+        geometry=$(xdotool getwindowgeometry --shell "$win" 2>/dev/null) || continue
+        WIDTH=0 && eval "$geometry"
+        [ "${WIDTH:-0}" -gt 64 ] && return 0
     done
     return 1
 }
