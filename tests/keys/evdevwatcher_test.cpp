@@ -1,5 +1,6 @@
 #include "keys/evdev/evdevwatcher.h"
 #include "keys/keyboardcases.h"
+#include "keys/namedlayout.h"
 #include "keys/null/nullkeyboard.h"
 #include "keys/pairedkeyboard.h"
 #include "keys/xkb/kernelcodes.h"
@@ -22,16 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-keys::XkbLayout Layout(const char* name) {
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
-    const xkb_rule_names names{"evdev", "pc105", name, "", ""};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    keys::XkbLayout layout = keymap ? keys::XkbLayout(keymap, 0) : keys::XkbLayout();
-    xkb_keymap_unref(keymap);
-    xkb_context_unref(context);
-    return layout;
-}
 
 void Write(int fd, unsigned short type, unsigned short code, int value) {
     input_event e{};
@@ -81,7 +72,7 @@ unsigned KernelCode(const keys::XkbLayout& layout, keys::KeyCode code) {
 // The user's keyboard and mouse, each a device of its own, watched beside a sender that types nowhere.
 class EvdevRig : public keys::testing::KeyboardRig {
 public:
-    explicit EvdevRig(const char* layout = "us") : layout_(Layout(layout)) {
+    explicit EvdevRig(const char* layout = "us") : layout_(keys::NamedLayout(layout)) {
         auto watcher = std::make_unique<Watcher>(layout_, "/nonexistent");
         watcher->addDevice(keyboardDevice.out, "keyboard");
         watcher->addDevice(mouseDevice.out, "mouse");
@@ -132,7 +123,7 @@ TEST(EvdevWatcher, KeepsTheStateBetweenEventsAndAcrossDevices) {
 }
 
 TEST(EvdevWatcher, KeysHeldAtOpeningAndLostEventsComeFromTheKernel) {
-    const keys::XkbLayout layout = Layout("us");
+    const keys::XkbLayout layout = keys::NamedLayout("us");
     Watcher watcher(layout, "/nonexistent");
     watcher.now.set(KEY_LEFTCTRL);
     Device device;
@@ -217,7 +208,7 @@ TEST(EvdevWatcher, OpensTheDevicesFoundAndOnesPluggedInLater) {
     FakeMachine machine;
     const std::string node = machine.add("event3", "AT keyboard", "120013", kKeyboardKeys);
     std::string why;
-    auto watcher = keys::EvdevWatcher::open(Layout("us"), &why, machine.root);
+    auto watcher = keys::EvdevWatcher::open(keys::NamedLayout("us"), &why, machine.root);
     ASSERT_TRUE(watcher) << why;
     EXPECT_EQ(watcher->deviceCount(), 1u);
     const int keyboard = machine.writers[node];
@@ -246,7 +237,7 @@ TEST(EvdevWatcher, OpensTheDevicesFoundAndOnesPluggedInLater) {
 TEST(EvdevWatcher, SaysWhyWhenNoDeviceCanBeRead) {
     FakeMachine empty;
     std::string why;
-    EXPECT_FALSE(keys::EvdevWatcher::open(Layout("us"), &why, empty.root));
+    EXPECT_FALSE(keys::EvdevWatcher::open(keys::NamedLayout("us"), &why, empty.root));
     EXPECT_NE(why.find("no keyboard or mouse"), std::string::npos) << why;
 
     // Devices the user may not read: the remedy is the input group. Checked as an ordinary user.
@@ -258,7 +249,7 @@ TEST(EvdevWatcher, SaysWhyWhenNoDeviceCanBeRead) {
     if (child == 0) {
         if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
         std::string reason;
-        const bool opened = keys::EvdevWatcher::open(Layout("us"), &reason, locked.root) != nullptr;
+        const bool opened = keys::EvdevWatcher::open(keys::NamedLayout("us"), &reason, locked.root) != nullptr;
         _exit(!opened && reason.find("sudo usermod -aG input $USER") != std::string::npos ? 0 : 1);
     }
     int status = 0;

@@ -1,4 +1,5 @@
 #include "keys/keyboardcases.h"
+#include "keys/namedlayout.h"
 #include "keys/uinput/uinputkeyboard.h"
 #include "keys/xkb/kernelcodes.h"
 #include "keys/xkb/systemkeymap.h"
@@ -16,16 +17,6 @@
 
 namespace {
 
-keys::XkbLayout Layout(const char* name) {
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
-    const xkb_rule_names names{"evdev", "pc105", name, "", ""};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    keys::XkbLayout layout = keymap ? keys::XkbLayout(keymap, 0) : keys::XkbLayout();
-    xkb_keymap_unref(keymap);
-    xkb_context_unref(context);
-    return layout;
-}
-
 // The far end of the device: a pipe whose records the test reads back as the compositor would.
 class UinputRig : public keys::testing::KeyboardRig {
 public:
@@ -33,7 +24,7 @@ public:
         int fds[2];
         EXPECT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
         in = fds[0];
-        kb = std::make_unique<keys::UinputKeyboard>(fds[1], Layout(layout), layout);
+        kb = std::make_unique<keys::UinputKeyboard>(fds[1], keys::NamedLayout(layout), layout);
         kb->reportProblem = [this](const std::string& text) { told.push_back(text); };
         // The virtual key each kernel code reports: the lowest that goes out as it (Ctrl before left Ctrl).
         for (unsigned code = 254; code >= 1; --code)
@@ -157,15 +148,15 @@ TEST(UinputKeyboard, ADeviceThatGoesAwayIsSaidOnceAndTypesNothingMore) {
 
 TEST(UinputKeyboard, ANodeThatCannotServeSaysWhyAndHowToMendIt) {
     std::string why;
-    EXPECT_FALSE(keys::UinputKeyboard::open(Layout("us"), "us", &why, "/nonexistent/uinput"));
+    EXPECT_FALSE(keys::UinputKeyboard::open(keys::NamedLayout("us"), "us", &why, "/nonexistent/uinput"));
     EXPECT_NE(why.find("sudo modprobe uinput"), std::string::npos) << why;
-    EXPECT_FALSE(keys::UinputKeyboard::open(Layout("us"), "us", &why, "/dev/null"));
+    EXPECT_FALSE(keys::UinputKeyboard::open(keys::NamedLayout("us"), "us", &why, "/dev/null"));
     EXPECT_EQ(why.rfind("/dev/null is not a uinput device", 0), 0u) << why;
     if (geteuid() != 0) {
         const std::string locked = ::testing::TempDir() + "uinput-locked";
         std::ofstream(locked).put('x');
         chmod(locked.c_str(), 0);
-        EXPECT_FALSE(keys::UinputKeyboard::open(Layout("us"), "us", &why, locked.c_str()));
+        EXPECT_FALSE(keys::UinputKeyboard::open(keys::NamedLayout("us"), "us", &why, locked.c_str()));
         EXPECT_NE(why.find("70-vorlix-uinput.rules"), std::string::npos) << why;
         unlink(locked.c_str());
     }
