@@ -40,9 +40,10 @@ const QString ModelDir = QStringLiteral(VORLIX_SPEECH_MODEL_DIR "/en-us");
 // bridges the stop closures inside words.
 constexpr const char* VadPostSpeech = "15";
 // When the words heard so far may be only the start of a phrase ("open" of "open mail", "scroll"
-// beside "scroll down"), the end waits this much longer for the rest: a pause of 400 ms between
-// two words, plus the 100 ms the detector takes to hear speech start again.
-constexpr int PhrasePauseMs = 400;
+// beside "scroll down"), the end waits this much longer for the rest: about 750 ms after the last
+// sound, which bridges a hesitation of a quarter second and most of 400 ms. Longer waits bridge
+// more but take the next command, said soon after, into the same utterance.
+constexpr int PhrasePauseMs = 600;
 // Longer "speech" is music or noise, never a command; it is dropped to keep memory bounded.
 constexpr std::size_t MaxSpeechSamples = 10 * Recognizer::SampleRate;
 // A silent utterance is restarted now and then so that nothing accumulates over hours.
