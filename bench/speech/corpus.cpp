@@ -401,6 +401,17 @@ testaudio::Samples readRecording(const QString& path) {
     return s;
 }
 
+// Any sound file sox reads, at the recogniser's rate.
+testaudio::Samples readResampled(const QString& path) {
+    QProcess sox;
+    sox.start("sox", {"-R", "-q", path, "-t", "raw", "-r", "16000", "-e", "signed", "-b", "16", "-c", "1", "-"});
+    sox.waitForFinished(30000);
+    const QByteArray bytes = sox.readAllStandardOutput();
+    testaudio::Samples s(std::size_t(bytes.size() / 2));
+    std::memcpy(s.data(), bytes.constData(), s.size() * 2);
+    return s;
+}
+
 } // namespace
 
 std::vector<PhraseSet> recordingSets() {
@@ -424,6 +435,14 @@ std::vector<PhraseSet> recordingSets() {
         {"numbers.raw", "numbers"},
         {"something.raw", "something"},
     };
+    // alsa-utils' channel names, said by another person (48 kHz); each beside the others is also
+    // a near miss of them.
+    const QString alsa = "/usr/share/sounds/alsa/";
+    const Recording channels[] = {
+        {"Front_Left.wav", "front left"}, {"Front_Right.wav", "front right"}, {"Front_Center.wav", "front center"},
+        {"Rear_Left.wav", "rear left"},   {"Rear_Right.wav", "rear right"},   {"Rear_Center.wav", "rear center"},
+        {"Side_Left.wav", "side left"},   {"Side_Right.wav", "side right"},
+    };
     if (!QFile::exists(dir + said[0].file)) return {};
     const Voice person{"recording", 0, 0, true};
     // As commands: what was said is a phrase, beside the benchmark's own phrases.
@@ -438,17 +457,42 @@ std::vector<PhraseSet> recordingSets() {
     }
     for (const Recording& r : unrelated)
         asSaid.utterances.push_back({r.file, person, -1, "recording, unrelated", readRecording(dir + r.file)});
+    std::vector<PhraseSet> sets;
+    if (QFile::exists(alsa + channels[0].file)) {
+        const Voice other{"recording (alsa-utils)", 0, 0, true};
+        for (const Recording& r : channels) {
+            saidTexts << r.text;
+            asSaid.phrases << r.text;
+            asSaid.utterances.push_back(
+                {r.file, other, int(asSaid.phrases.size()) - 1, "recording", readResampled(alsa + r.file)});
+        }
+        // Each channel name with the other seven as the commands: whatever is taken is a near miss.
+        PhraseSet others{"recordings (alsa-utils), the other channel names as commands", phrases(), {}};
+        for (const Recording& r : channels)
+            others.phrases << r.text;
+        for (const Recording& r : channels) {
+            PhraseSet one = others;
+            one.phrases.removeAll(QString::fromLatin1(r.text));
+            one.name = QStringLiteral("recording \"%1\", the other channel names as commands").arg(r.text);
+            one.utterances.push_back({r.file, other, -1, "recording: other channel", readResampled(alsa + r.file)});
+            sets.push_back(one);
+        }
+    }
     // As near misses: per kind, the commands include every recording's near miss of that kind
     // and never what was said.
-    std::vector<PhraseSet> sets = {asSaid};
+    sets.insert(sets.begin(), asSaid);
     const std::vector<NearMiss> near = nearMisses(saidTexts);
     for (const char* kind : {"similar word", "plain word", "word added", "word dropped"}) {
         PhraseSet s{QStringLiteral("recordings, commands one %1").arg(kind), phrases(), {}};
         for (const NearMiss& n : near)
-            if (n.kind == kind) s.phrases << n.text;
+            if (n.kind == kind && !saidTexts.contains(n.text)) s.phrases << n.text;
         for (const Recording& r : said)
             s.utterances.push_back(
                 {r.file, person, -1, QStringLiteral("recording: ") + kind, readRecording(dir + r.file)});
+        if (QFile::exists(alsa + channels[0].file))
+            for (const Recording& r : channels)
+                s.utterances.push_back({r.file, Voice{"recording (alsa-utils)", 0, 0, true}, -1,
+                                        QStringLiteral("recording: ") + kind, readResampled(alsa + r.file)});
         sets.push_back(s);
     }
     return sets;
