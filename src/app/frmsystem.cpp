@@ -277,8 +277,9 @@ bool frmSystem::SaveNow(bool interactive) {
 void frmSystem::Form_QueryUnload(QCloseEvent* event) {
     if (!ExitRequested) {
         // Closing only sends the window back to the tray.
+        // Only hidden: a minimised state set now reaches the window's properties later, and read
+        // back after the window was shown again it hid the window at once.
         event->ignore();
-        setWindowState(windowState() | Qt::WindowMinimized);
         hide();
         return;
     }
