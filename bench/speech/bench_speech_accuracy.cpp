@@ -96,7 +96,7 @@ std::vector<Outcome> decode(const corpus::PhraseSet& set, const QString& model =
                 std::fprintf(dump, "%s\t%s\t%s\t%d\t%d\t%s\t%d\t%s\t%d\t%g\t%g\t%g\t%g\t%g\t%d\t%g\n",
                              qPrintable(set.name), qPrintable(u.kind), qPrintable(u.voice.name), group(u.voice),
                              u.expected, qPrintable(u.text), r.phrase, qPrintable(r.words), int(r.confidence), r.score,
-                             r.worstWord, r.worstFiller, r.againstWords, r.standsOut, r.voicedFrames, r.steadyPitch);
+                             r.worstWord, r.worstFiller, r.againstWords, r.standsOut, r.voicedFrames, r.harmonics);
             }
         for (const Recognizer::Result& r : results)
             if (verbose)

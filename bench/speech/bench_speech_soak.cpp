@@ -240,10 +240,10 @@ int main(int argc, char** argv) {
                 const Mark& in = *(m == marks.begin() ? m : m - 1);
                 byKind[in.kind]++;
                 std::printf("  %s: \"%s\" at %.1f s, %.1f s into %s after %s (score %.1f, worst word %.1f, worst "
-                            "filler %.0f, against words %.1f, stands out %.1f dB, voiced %d, steady pitch %.2f)\n",
+                            "filler %.0f, against words %.1f, stands out %.1f dB, voiced %d, harmonics %.1f)\n",
                             qPrintable(name), qPrintable(phrases[r.phrase]), startSeconds,
                             startSeconds - in.at / double(Rate), qPrintable(in.kind), qPrintable(in.before), r.score,
-                            r.worstWord, r.worstFiller, r.againstWords, r.standsOut, r.voicedFrames, r.steadyPitch);
+                            r.worstWord, r.worstFiller, r.againstWords, r.standsOut, r.voicedFrames, r.harmonics);
             }
         }
         std::printf("%s: %d firings = %.1f per hour (%d utterances; %d phrases at normal confidence, not acted on; "

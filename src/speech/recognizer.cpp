@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace speech {
 
@@ -453,7 +454,8 @@ bool Recognizer::endUtterance(Result* result) {
     result->standsOut = standsOut();
     if (result->standsOut < MinStandsOut) result->confidence = Confidence::Low;
     measurePitch(result);
-    if (result->voicedFrames < MinVoicedFrames) result->confidence = Confidence::Low;
+    if (result->voicedFrames < MinVoicedFrames || result->harmonics < MinHarmonics)
+        result->confidence = Confidence::Low;
     return true;
 }
 
@@ -495,7 +497,7 @@ void Recognizer::measurePitch(Result* result) const {
     constexpr float Voiced = 0.5f;
     const std::size_t n = utteranceAudio_.size() / 2;
     result->voicedFrames = 0;
-    result->steadyPitch = 0;
+    result->harmonics = 0;
     if (n < Window + MaxLag + 2) return;
     // Emphasising the highs keeps the low hum of a room from dominating.
     std::vector<float> x(n);
@@ -542,15 +544,38 @@ void Recognizer::measurePitch(Result* result) const {
         const float bend = before - 2 * at + after;
         lags[f] = float(best) + (bend < 0 ? 0.5f * (before - after) / bend : 0.0f);
     }
-    int pairs = 0, steady = 0;
+    // Harmonics present in each voiced frame: the power at each multiple of the pitch (Hann window,
+    // Goertzel), counted when within 25 dB of the strongest. A pitch found an octave low adds
+    // multiples between the harmonics, which stay weak, so the count holds.
+    std::vector<double> hann(Window);
+    for (std::size_t i = 0; i < Window; ++i)
+        hann[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(Window - 1));
+    std::vector<float> counts;
+    std::vector<double> power;
     for (std::size_t f = 0; f < frames; ++f) {
         if (lags[f] <= 0) continue;
         ++result->voicedFrames;
-        if (f == 0 || lags[f - 1] <= 0) continue;
-        ++pairs;
-        steady += std::abs(lags[f] - lags[f - 1]) < SteadyPitchStep * std::min(lags[f], lags[f - 1]);
+        const float* a = x.data() + f * Hop;
+        const double f0 = 1.0 / lags[f]; // cycles per sample
+        power.clear();
+        for (int k = 1; k * f0 * (SampleRate / 2) <= 3800; ++k) {
+            const double c = 2 * std::cos(2 * std::numbers::pi * k * f0);
+            double s1 = 0, s2 = 0;
+            for (std::size_t i = 0; i < Window; ++i) {
+                const double s0 = hann[i] * a[i] + c * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            power.push_back(s1 * s1 + s2 * s2 - c * s1 * s2);
+        }
+        const double strongest = *std::max_element(power.begin(), power.end());
+        counts.push_back(
+            float(std::count_if(power.begin(), power.end(), [&](double p) { return p >= strongest * 0.00316; })));
     }
-    result->steadyPitch = pairs ? float(steady) / float(pairs) : 0;
+    if (!counts.empty()) {
+        std::nth_element(counts.begin(), counts.begin() + std::ptrdiff_t(counts.size() / 2), counts.end());
+        result->harmonics = counts[counts.size() / 2];
+    }
 }
 
 bool Recognizer::readResult(Result* result) {

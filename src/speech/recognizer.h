@@ -27,8 +27,9 @@ inline constexpr float NormalConfidenceScore = -40.0f;
 inline constexpr float MinStandsOut = 10.0f;
 // Fewer voiced frames than this (10 ms each), an utterance is noise: the shortest vowel is longer.
 inline constexpr int MinVoicedFrames = 3;
-// Pitch that moves less than this share from one 10 ms frame to the next holds still.
-inline constexpr float SteadyPitchStep = 0.004f;
+// Fewer harmonics than this, a pitched sound is a pure tone (a beep, a whistle, a sweep): the
+// pulses of a voice have many.
+inline constexpr float MinHarmonics = 2;
 // How much better (acoustic score) a sound-alike of a phrase word must fit the speech than the word
 // itself before the grammar search takes it, and with it "not a phrase".
 inline constexpr int SoundAlikeMargin = 400;
@@ -60,10 +61,10 @@ public:
         // speech stands out from the quiet around it; a change of noise or music goes on.
         float standsOut = 0;
         // The voiced 10 ms frames of the utterance (every word has a vowel; noise has no pitch), and
-        // the share of them whose pitch holds still from one frame to the next (only measured: the
-        // synthesisers' voices hold their pitch as a note does).
+        // over them, the median count of harmonics of the pitch up to 3.8 kHz within 25 dB of the
+        // strongest: a voice's source is rich in them, a pure tone has one.
         int voicedFrames = 0;
-        float steadyPitch = 0;
+        float harmonics = 0;
     };
 
     enum class Mode { Off, Grammar, Dictation };

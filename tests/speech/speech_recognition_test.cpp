@@ -107,15 +107,15 @@ TEST_F(RecognizerTest, OnlyWhatWasSaidIsAcceptedAtHighConfidence) {
     }
 }
 
-// Every word has a vowel, and so a pitch; noise has none, however short and however it stands out
-// from the quiet around it.
+// Every word has a vowel, and so a pitch rich in harmonics; noise has no pitch, a pure tone one
+// harmonic, however it stands out from the quiet around it.
 TEST_F(RecognizerTest, SpeechHasAPitchNoiseHasNone) {
     const struct {
         const char* said; // "noise:" and a sox noise for sounds
         bool pitched;
     } cases[] = {
         {"open mail", true},        {"computer", true},          {"noise:whitenoise", false},
-        {"noise:pinknoise", false}, {"noise:brownnoise", false},
+        {"noise:pinknoise", false}, {"noise:brownnoise", false}, {"noise:sine 150-900", false},
     };
     int noiseHeard = 0; // the detector must take some of the noise for speech, or nothing is shown
     for (const auto& c : cases) {
@@ -124,8 +124,9 @@ TEST_F(RecognizerTest, SpeechHasAPitchNoiseHasNone) {
             hear(said.startsWith("noise:") ? testaudio::noise(said.mid(6), 1.0, 0.5) : testaudio::speech(said));
         if (!c.pitched) noiseHeard += int(results.size());
         for (const Recognizer::Result& r : results) {
-            EXPECT_EQ(r.voicedFrames >= speech::MinVoicedFrames, c.pitched)
-                << c.said << ": " << r.voicedFrames << " voiced frames, heard as " << qPrintable(r.words);
+            EXPECT_EQ(r.voicedFrames >= speech::MinVoicedFrames && r.harmonics >= speech::MinHarmonics, c.pitched)
+                << c.said << ": " << r.voicedFrames << " voiced frames, " << r.harmonics << " harmonics, heard as "
+                << qPrintable(r.words);
             if (!c.pitched) {
                 EXPECT_NE(r.confidence, Confidence::High) << c.said << " taken for " << qPrintable(r.words);
             }
