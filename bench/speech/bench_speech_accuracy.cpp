@@ -78,7 +78,9 @@ std::vector<Outcome> decode(const corpus::PhraseSet& set, const QString& model =
         const bool noisy = u.kind.endsWith("in noise");
         testaudio::Samples audio = testaudio::silence(noisy ? 3.0 : 0.4);
         testaudio::append(audio, u.audio);
-        testaudio::append(audio, testaudio::silence(0.8));
+        // Long enough for the end of an utterance that waits for more of a phrase (750 ms), so that
+        // its result is not taken for the next utterance's.
+        testaudio::append(audio, testaudio::silence(1.2));
         if (noisy) corpus::addRoomNoise(audio, corpus::rms(u.audio));
         testaudio::addNoiseFloor(audio, 20, seed++);
         audioSeconds += audio.size() / 16000.0;
