@@ -417,6 +417,10 @@ bool Recognizer::applyMode() {
 }
 
 void Recognizer::startUtterance() {
+    // What was heard last tells what this utterance must stand out from when the detector hears it
+    // at once: music or noise that goes on after an utterance has no quiet lead-in of its own.
+    const std::size_t kept = std::min(utteranceAudio_.size(), LeadInSamples);
+    before_.assign(utteranceAudio_.end() - std::ptrdiff_t(kept), utteranceAudio_.end());
     forEachDecoder(ps_start_utt);
     inUtterance_ = true;
     inSpeech_ = false;
@@ -426,6 +430,13 @@ void Recognizer::startUtterance() {
 }
 
 void Recognizer::abort() {
+    // What comes next does not follow on from what was heard.
+    utteranceAudio_.clear();
+    before_.clear();
+    dropUtterance();
+}
+
+void Recognizer::dropUtterance() {
     if (!inUtterance_) return;
     forEachDecoder(ps_end_utt);
     inUtterance_ = false;
@@ -451,7 +462,7 @@ bool Recognizer::endUtterance(Result* result) {
             std::pair(int(again.confidence), again.score) > std::pair(int(result->confidence), result->score))
             *result = again;
     }
-    result->standsOut = standsOut();
+    result->standsOut = standsOut(before_, utteranceAudio_, leadIn_);
     if (result->standsOut < MinStandsOut) result->confidence = Confidence::Low;
     measurePitch(result);
     if (result->voicedFrames < MinVoicedFrames || result->harmonics < MinHarmonics)
@@ -464,17 +475,29 @@ bool Recognizer::endUtterance(Result* result) {
 // after it that ended it. A command stands out from the quiet on both sides; a noise that starts
 // and goes on, or music from note to note, does not, and the decoders can take either for a short
 // word ("go", "stop") that fits it well.
-float Recognizer::standsOut() const {
-    constexpr std::size_t Frame = SampleRate / 50;
+float standsOut(const std::vector<int16_t>& before, const std::vector<int16_t>& audio, std::size_t leadIn) {
+    constexpr std::size_t Frame = Recognizer::SampleRate / 50;
+    // A short lead-in is made up from the end of what was heard before it.
+    const std::size_t borrowed = leadIn < LeadInSamples ? std::min(before.size(), LeadInSamples - leadIn) : 0;
     std::vector<float> levels;
-    for (std::size_t at = 0; at + Frame <= utteranceAudio_.size(); at += Frame) {
-        double sum = 0;
-        for (std::size_t i = at; i < at + Frame; ++i)
-            sum += double(utteranceAudio_[i]) * utteranceAudio_[i];
-        levels.push_back(float(10 * std::log10(sum / Frame + 1)));
-    }
+    double sum = 0;
+    std::size_t inFrame = 0;
+    auto add = [&](const int16_t* from, const int16_t* to) {
+        for (; from != to; ++from) {
+            sum += double(*from) * *from;
+            if (++inFrame == Frame) {
+                levels.push_back(float(10 * std::log10(sum / Frame + 1)));
+                sum = 0;
+                inFrame = 0;
+            }
+        }
+    };
+    add(before.data() + before.size() - borrowed, before.data() + before.size());
+    add(audio.data(), audio.data() + audio.size());
     // Before: the lead-in less the 0.3 s the detector takes; after: the last 0.1 s.
-    const std::size_t beforeFrames = leadIn_ > SampleRate * 3 / 10 ? (leadIn_ - SampleRate * 3 / 10) / Frame : 0;
+    const std::size_t heardBefore = leadIn + borrowed;
+    constexpr std::size_t DetectorDelay = Recognizer::SampleRate * 3 / 10;
+    const std::size_t beforeFrames = heardBefore > DetectorDelay ? (heardBefore - DetectorDelay) / Frame : 0;
     const std::size_t afterFrames = 5;
     if (levels.size() <= beforeFrames + afterFrames) return 0;
     auto loudest = [](std::vector<float> v, double share) {
@@ -620,10 +643,10 @@ bool Recognizer::endsHere(std::size_t samples) {
         static const QRegularExpression alternate(QStringLiteral("\\(\\d+\\)"));
         // Noise that comes and goes is never waited for: the rest of it would swallow the command
         // said after it.
-        waitSamples_ =
-            hyp && continuations_.mayGoOn(QString::fromUtf8(hyp).remove(alternate)) && standsOut() >= MinStandsOut
-                ? phrasePauseSamples_
-                : 0;
+        waitSamples_ = hyp && continuations_.mayGoOn(QString::fromUtf8(hyp).remove(alternate)) &&
+                               standsOut(before_, utteranceAudio_, leadIn_) >= MinStandsOut
+                           ? phrasePauseSamples_
+                           : 0;
     }
     pauseSamples_ += samples;
     return pauseSamples_ > waitSamples_;
@@ -652,7 +675,7 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
             if (endUtterance(&r)) results.push_back(r);
         } else if (utteranceSamples_ > (inSpeech_ ? MaxSpeechSamples : MaxSilentSamples)) {
             const bool noise = inSpeech_;
-            abort();
+            dropUtterance();
             // Long "speech" drags the running cepstral mean towards the noise, and speech after
             // it would go unrecognised for a long while.
             if (noise) forgetLoudSound();

@@ -25,6 +25,10 @@ inline constexpr float NormalConfidenceScore = -40.0f;
 // Less than this (dB) above the sound just before or just after it, an utterance is noise or music
 // that changed or goes on, never a command, however well it fits.
 inline constexpr float MinStandsOut = 10.0f;
+// dB by which an utterance stands out from what is heard just before and after it. `audio` is
+// the utterance, its first `leadIn` samples from before the detector heard speech; `before` is what
+// was heard before `audio` began, which fills in a lead-in cut short by the utterance before.
+float standsOut(const std::vector<int16_t>& before, const std::vector<int16_t>& audio, std::size_t leadIn);
 // Fewer voiced frames than this (10 ms each), an utterance is noise: the shortest vowel is longer.
 inline constexpr int MinVoicedFrames = 3;
 // Fewer harmonics than this, a pitched sound is a pure tone (a beep, a whistle, a sweep): the
@@ -103,9 +107,9 @@ public:
 
 private:
     void startUtterance();
+    void dropUtterance();
     bool endUtterance(Result* result);
     bool endsHere(std::size_t samples);
-    float standsOut() const;
     void measurePitch(Result* result) const;
     bool readResult(Result* result);
     bool applyMode();
@@ -141,7 +145,8 @@ private:
     int grammarGeneration_ = 0;
     std::vector<float> initialMean_;
     std::vector<int16_t> utteranceAudio_;
-    std::size_t leadIn_ = 0; // samples of utteranceAudio_ from before the detector heard speech
+    std::size_t leadIn_ = 0;      // samples of utteranceAudio_ from before the detector heard speech
+    std::vector<int16_t> before_; // the end of the audio heard before this utterance began
     int heardUtterances_ = 0;
 };
 

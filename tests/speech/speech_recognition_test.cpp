@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <cmath>
+#include <numbers>
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,36 @@ TEST_F(RecognizerTest, SpeechHasAPitchNoiseHasNone) {
         }
     }
     EXPECT_GT(noiseHeard, 0);
+}
+
+// Music goes on from note to note, and the detector may cut it into utterances that start at once,
+// with no quiet lead-in of their own: such a note is measured against the music heard before it.
+TEST(StandsOut, AnUtteranceIsMeasuredAgainstWhatCameBeforeItsLeadIn) {
+    auto note = [](double seconds) {
+        testaudio::Samples s;
+        for (int i = 0; i < int(seconds * 16000); ++i) {
+            const double t = i / 16000.0;
+            double v = 0;
+            for (int h = 1; h <= 5; ++h)
+                v += std::sin(2 * std::numbers::pi * 330 * h * t) / h;
+            s.push_back(int16_t(6000 * v));
+        }
+        return s;
+    };
+    const testaudio::Samples quiet = testaudio::silence(0.5);
+    testaudio::Samples word = quiet; // a lead-in of its own, the sound, the silence that ended it
+    testaudio::append(word, note(0.4));
+    testaudio::append(word, testaudio::silence(0.3));
+    EXPECT_GT(speech::standsOut({}, word, quiet.size()), speech::MinStandsOut);
+    EXPECT_GT(speech::standsOut(note(1.0), word, quiet.size()), speech::MinStandsOut);
+
+    testaudio::Samples straightOn = note(0.4); // heard at once after the utterance before
+    testaudio::append(straightOn, testaudio::silence(0.3));
+    EXPECT_LT(speech::standsOut(note(1.0), straightOn, 0), speech::MinStandsOut) << "music that went on";
+    EXPECT_GT(speech::standsOut(quiet, straightOn, 0), speech::MinStandsOut) << "a word said after a pause";
+    testaudio::Samples faded = note(1.0); // only the last half second counts
+    testaudio::append(faded, quiet);
+    EXPECT_GT(speech::standsOut(faded, straightOn, 0), speech::MinStandsOut);
 }
 
 TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
