@@ -247,6 +247,15 @@ void Recognizer::forgetLoudSound() {
     heardUtterances_ = 0;
 }
 
+void Recognizer::restoreMean() {
+    std::size_t k = 0;
+    forEachDecoder([&](ps_decoder_t* ps) {
+        if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == meanAtStart_[k].size())
+            cmn_live_set(cmn, meanAtStart_[k].data());
+        ++k;
+    });
+}
+
 Recognizer::~Recognizer() {
     forEachDecoder(ps_free);
 }
@@ -421,6 +430,13 @@ void Recognizer::startUtterance() {
     // at once: music or noise that goes on after an utterance has no quiet lead-in of its own.
     const std::size_t kept = std::min(utteranceAudio_.size(), LeadInSamples);
     before_.assign(utteranceAudio_.end() - std::ptrdiff_t(kept), utteranceAudio_.end());
+    std::size_t k = 0;
+    forEachDecoder([&](ps_decoder_t* ps) {
+        cmn_t* cmn = cepstralMean(ps);
+        meanAtStart_[k].resize(cmn ? std::size_t(cmn->veclen) : 0);
+        if (cmn) cmn_live_get(cmn, meanAtStart_[k].data());
+        ++k;
+    });
     forEachDecoder(ps_start_utt);
     inUtterance_ = true;
     inSpeech_ = false;
@@ -447,8 +463,21 @@ bool Recognizer::endUtterance(Result* result) {
     forEachDecoder(ps_end_utt);
     inUtterance_ = false;
     inSpeech_ = false;
-    if (!readResult(result)) return false;
-    if (heardUtterances_++ < WarmUpUtterances && result->confidence != Confidence::High) {
+    const bool heard = readResult(result);
+    Result sound;
+    sound.standsOut = standsOut(before_, utteranceAudio_, leadIn_);
+    measurePitch(&sound);
+    const bool pitched = sound.voicedFrames >= MinVoicedFrames && sound.harmonics >= MinHarmonics;
+    if (sound.standsOut < MinStandsOut || !pitched) {
+        // Not a command. Music (pitched, going on) must not be learnt by the cepstral mean: it drags
+        // the mean away from the voice, and the commands said after it went unheard. Steady noise
+        // is learnt as before: the commands are said through it.
+        if (pitched) restoreMean();
+        if (!heard) return false;
+        result->confidence = Confidence::Low;
+    } else if (!heard) {
+        return false;
+    } else if (heardUtterances_++ < WarmUpUtterances && result->confidence != Confidence::High) {
         // The mean has just been updated with this very utterance: hear it once more.
         forEachDecoder([this](ps_decoder_t* ps) {
             ps_start_utt(ps);
@@ -462,11 +491,9 @@ bool Recognizer::endUtterance(Result* result) {
             std::pair(int(again.confidence), again.score) > std::pair(int(result->confidence), result->score))
             *result = again;
     }
-    result->standsOut = standsOut(before_, utteranceAudio_, leadIn_);
-    if (result->standsOut < MinStandsOut) result->confidence = Confidence::Low;
-    measurePitch(result);
-    if (result->voicedFrames < MinVoicedFrames || result->harmonics < MinHarmonics)
-        result->confidence = Confidence::Low;
+    result->standsOut = sound.standsOut;
+    result->voicedFrames = sound.voicedFrames;
+    result->harmonics = sound.harmonics;
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QByteArrayList>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -114,6 +115,7 @@ private:
     bool readResult(Result* result);
     bool applyMode();
     void forgetLoudSound();
+    void restoreMean();
     void loadCommonWords();
     void setCommonWordsSearch();
     void addSoundAlikesTo(WordGraph& graph) const;
@@ -144,6 +146,7 @@ private:
     PhraseContinuations continuations_;
     int grammarGeneration_ = 0;
     std::vector<float> initialMean_;
+    std::array<std::vector<float>, 3> meanAtStart_; // each decoder's cepstral mean as the utterance began
     std::vector<int16_t> utteranceAudio_;
     std::size_t leadIn_ = 0;      // samples of utteranceAudio_ from before the detector heard speech
     std::vector<int16_t> before_; // the end of the audio heard before this utterance began

@@ -169,6 +169,39 @@ TEST(StandsOut, AnUtteranceIsMeasuredAgainstWhatCameBeforeItsLeadIn) {
     EXPECT_GT(speech::standsOut(faded, straightOn, 0), speech::MinStandsOut);
 }
 
+// Notes of music, one after another, each struck and dying away.
+testaudio::Samples music(double seconds) {
+    testaudio::Samples s;
+    const int semitones[] = {0, 7, 3, 10, 5, 12, 2, 8, -2, 4, 9, 1, 6, 11, -4, 7};
+    for (int k = 0; s.size() < std::size_t(seconds * 16000); ++k) {
+        const double hz = 220 * std::pow(2.0, semitones[k % 16] / 12.0);
+        for (int i = 0; i < 16000 / 2; ++i) {
+            const double t = i / 16000.0;
+            double v = 0;
+            for (int h = 1; h <= 5; ++h)
+                v += std::sin(2 * std::numbers::pi * hz * h * t) / h;
+            s.push_back(int16_t(6000 * std::min(1.0, t / 0.005) * std::exp(-5 * t) * v));
+        }
+    }
+    return s;
+}
+
+// The detector cuts music into utterances; none is a voice, and what the recogniser learns of the
+// microphone from each utterance must not learn them, or the commands after the music go unheard.
+TEST_F(RecognizerTest, CommandsAfterMusicAreHeard) {
+    const std::pair<const char*, int> commands[] = {{"open mail", 4}, {"close window", 7}};
+    for (const auto& [said, phrase] : commands) // the recogniser has learnt the voice and the microphone
+        ASSERT_FALSE(hear(testaudio::speech(said)).empty());
+    const auto notes = hear(music(8));
+    EXPECT_GT(notes.size(), 2u) << "the detector did not cut the music into utterances";
+    for (const auto& [said, phrase] : commands) {
+        const auto results = hear(testaudio::speech(said));
+        ASSERT_FALSE(results.empty()) << said;
+        EXPECT_EQ(results.back().phrase, phrase) << said << " heard as " << qPrintable(results.back().words);
+        EXPECT_EQ(results.back().confidence, Confidence::High) << said;
+    }
+}
+
 TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
     // Eighty seconds of loud, rhythmic noise and clipping, fed as a microphone would.
     testaudio::Samples loud = testaudio::noise("pinknoise tremolo 4 90", 20, 1.0);
