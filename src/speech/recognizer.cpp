@@ -194,6 +194,11 @@ cmn_t* cepstralMean(ps_decoder_t* ps) {
     return feat ? feat->cmn_struct : nullptr;
 }
 
+// Puts back a mean taken earlier from this decoder; one of another length (no mean taken) is skipped.
+void setMean(ps_decoder_t* ps, std::vector<float>& mean) {
+    if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == mean.size()) cmn_live_set(cmn, mean.data());
+}
+
 } // namespace
 
 Confidence classify(const Recognizer::Result& r, const ConfidenceLimits& limits) {
@@ -240,20 +245,13 @@ Recognizer::Recognizer(const QString& acousticModel)
 
 void Recognizer::forgetLoudSound() {
     if (initialMean_.empty()) return;
-    forEachDecoder([this](ps_decoder_t* ps) {
-        if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == initialMean_.size())
-            cmn_live_set(cmn, initialMean_.data());
-    });
+    forEachDecoder([this](ps_decoder_t* ps) { setMean(ps, initialMean_); });
     heardUtterances_ = 0;
 }
 
 void Recognizer::restoreMean() {
     std::size_t k = 0;
-    forEachDecoder([&](ps_decoder_t* ps) {
-        if (cmn_t* cmn = cepstralMean(ps); cmn && std::size_t(cmn->veclen) == meanAtStart_[k].size())
-            cmn_live_set(cmn, meanAtStart_[k].data());
-        ++k;
-    });
+    forEachDecoder([&](ps_decoder_t* ps) { setMean(ps, meanAtStart_[k++]); });
 }
 
 Recognizer::~Recognizer() {
