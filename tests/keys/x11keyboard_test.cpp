@@ -226,36 +226,6 @@ TEST_F(X11KeyboardTest, ShowsTheBehaviourOfEveryBackEnd) {
     EXPECT_EQ(kb->sendsThrough() + " " + kb->watchesThrough(), "X11 X11");
 }
 
-TEST_F(X11KeyboardTest, KeysAndButtonsHeldElsewhereAreSeen) {
-    setLayout("us");
-    ASSERT_TRUE(other);
-    // Whether the watch is held while the keys are down; it must not be once they are up again.
-    const auto held = [&](const char* watch, std::initializer_list<keys::KeyCode> codes) {
-        bool result = false;
-        for (bool down : {true, false}) {
-            for (keys::KeyCode code : codes)
-                XTestFakeKeyEvent(other, kb->keycodeOf(code), down, CurrentTime);
-            XSync(other, False);
-            const bool now = keys::IsKeyWatchHeld(watch, kb->snapshot(), *kb);
-            EXPECT_TRUE(down || !now) << watch;
-            result = result || now;
-        }
-        return result;
-    };
-    EXPECT_TRUE(held("[ctrl]y", {0x11, 'Y'}) && held("[ctrl]x;[CTRL]Y", {0x11, 'Y'}) &&
-                held("[alt][f4]", {0x12, 0x73}));
-    EXPECT_FALSE(held("[ctrl]y", {0x11}) || held("[ctrl]x", {0x11, 'Y'}));
-
-    // Sent as button events, read back from the pointer; the left click last, as it closes the menu that a
-    // right click on the desktop opens.
-    for (keys::KeyCode button : {0x02, 0x01})
-        for (bool down : {true, false}) {
-            (down ? keys::PressKey : keys::ReleaseKey)(button, *kb);
-            kb->flush();
-            EXPECT_EQ(kb->snapshot().isDown(button), down) << int(button);
-        }
-}
-
 // Every Latin-1 character that a key of the typing block types gets a code whose key carries it.
 TEST_F(X11KeyboardTest, CharacterCodesFollowTheLayoutInForce) {
     const struct {

@@ -181,7 +181,6 @@ void TrainingWindowTest::buttonsFollowTheToolsAndTheTraining() {
     pages.setMessageSink([&](const QString& text) { shown << text; });
     pages.InitOptions();
     QVERIFY(!pages.cmdTrain->isEnabled());
-    QCOMPARE(pages.ucLineTraining->objectName(), QString("ucLineTraining"));
 
     VoiceTraining training(dir.filePath("data"), fake.speech);
     const speech::VoiceTrainer::Tools real = speech::VoiceTrainer::tools();
