@@ -224,6 +224,15 @@ private slots:
         QCOMPARE(LoginStart::Set(true, "/opt/vorlix"), QString());
         QVERIFY(LoginStart::IsOn());
 
+        // Switched on or off outside the agent, the entry shows as it is when the menu opens.
+        auto form = Load();
+        auto* menu = qobject_cast<QMenu*>(form->loginStartAction()->parent());
+        for (const bool on : {false, true}) {
+            QCOMPARE(LoginStart::Set(on, "/opt/vorlix"), QString());
+            emit menu->aboutToShow();
+            QCOMPARE(form->loginStartAction()->isChecked(), on);
+        }
+
         // A configuration folder that no text can name is refused, never replaced by another.
         QVERIFY(QFile::remove(system.filePath("autostart/vorlix.desktop")));
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8() + "/caf\xe9");
