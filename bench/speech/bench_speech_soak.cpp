@@ -3,7 +3,9 @@
 // abrupt and faded changes from one to the next, fed straight into the recogniser against phrase
 // lists with one-word phrases. Prints firings (a phrase at high confidence) per hour, each with the
 // sound it came in and the one before.
-//   bench_speech_soak [minutes] [seed]     (default 3 minutes; the stream is the same for a seed)
+//   bench_speech_soak [minutes] [seed]     (default 3 minutes; the stream is the same for a seed, and a
+//   shorter one is the start of a longer one)
+// VORLIX_SOAK_RAW=file writes the stream as raw 16-bit 16 kHz mono, to look at the sound of a firing.
 #include "corpus.h"
 #include "speech/recognizer.h"
 
@@ -207,6 +209,12 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < stream.size(); ++i)
         audio[i] = int16_t(std::clamp(std::lround(stream[i] * 20000), -32768L, 32767L));
     testaudio::addNoiseFloor(audio, 20, seed);
+    if (const char* raw = std::getenv("VORLIX_SOAK_RAW")) {
+        if (FILE* f = std::fopen(raw, "wb")) {
+            std::fwrite(audio.data(), 2, audio.size(), f);
+            std::fclose(f);
+        }
+    }
     const double hours = audio.size() / double(Rate) / 3600;
     std::printf("soak: %.1f minutes of %zu pieces (seed %u)\n", hours * 60, marks.size(), seed);
 
