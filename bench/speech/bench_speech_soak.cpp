@@ -210,10 +210,10 @@ int main(int argc, char** argv) {
         audio[i] = int16_t(std::clamp(std::lround(stream[i] * 20000), -32768L, 32767L));
     testaudio::addNoiseFloor(audio, 20, seed);
     if (const char* raw = std::getenv("VORLIX_SOAK_RAW")) {
-        if (FILE* f = std::fopen(raw, "wb")) {
-            std::fwrite(audio.data(), 2, audio.size(), f);
-            std::fclose(f);
-        }
+        FILE* f = std::fopen(raw, "wb");
+        const bool written = f && std::fwrite(audio.data(), 2, audio.size(), f) == audio.size();
+        if ((f && std::fclose(f) != 0) || !written)
+            std::fprintf(stderr, "bench_speech_soak: could not write %s\n", raw);
     }
     const double hours = audio.size() / double(Rate) / 3600;
     std::printf("soak: %.1f minutes of %zu pieces (seed %u)\n", hours * 60, marks.size(), seed);

@@ -227,6 +227,7 @@ private slots:
         // Switched on or off outside the agent, the entry shows as it is when the menu opens.
         auto form = Load();
         auto* menu = qobject_cast<QMenu*>(form->loginStartAction()->parent());
+        QVERIFY(menu);
         for (const bool on : {false, true}) {
             QCOMPARE(LoginStart::Set(on, "/opt/vorlix"), QString());
             emit menu->aboutToShow();

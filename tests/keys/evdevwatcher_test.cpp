@@ -108,8 +108,9 @@ TEST(EvdevWatcher, KeepsTheStateBetweenEventsAndAcrossDevices) {
     rig.userKey(0x11, true);
     Key(rig.mouseDevice.in, KEY_Q, 1); // a mouse with keys: the key of "a" on a French layout
     EXPECT_TRUE(keys::IsKeyWatchHeld("[ctrl]a", kb.snapshot(), kb));
-    // Nothing new: what is held stays held. A repeat (2) is a key still down.
+    // A repeat (2) is a key still down, and a look with nothing new to read keeps what is held.
     Key(rig.mouseDevice.in, KEY_Q, 2);
+    EXPECT_TRUE(keys::IsKeyWatchHeld("[ctrl]a", kb.snapshot(), kb));
     EXPECT_TRUE(keys::IsKeyWatchHeld("[ctrl]a", kb.snapshot(), kb));
     Key(rig.mouseDevice.in, KEY_Q, 0);
     EXPECT_FALSE(keys::IsKeyWatchHeld("[ctrl]a", kb.snapshot(), kb));
