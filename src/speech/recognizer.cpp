@@ -53,6 +53,8 @@ constexpr std::size_t MaxSilentSamples = 30 * Recognizer::SampleRate;
 constexpr std::size_t ChunkSamples = 320;
 // Audio kept from before the detector noticed speech, for decoding an utterance again.
 constexpr std::size_t LeadInSamples = Recognizer::SampleRate / 2;
+// The detector hears speech about 0.3 s after it began.
+constexpr std::size_t DetectorDelay = Recognizer::SampleRate * 3 / 10;
 // Utterances after start (or after long noise) that are decoded again once the running
 // cepstral mean has learnt the voice and the microphone: the first ones are otherwise scored too
 // low.
@@ -464,7 +466,9 @@ bool Recognizer::endUtterance(Result* result) {
     const bool heard = readResult(result);
     Result sound;
     sound.standsOut = standsOut(before_, utteranceAudio_, leadIn_);
-    measurePitch(&sound);
+    // The pitch of the sound itself: a note fading in its lead-in gave a noise that followed it a
+    // pitch of its own.
+    measurePitch(leadIn_ > DetectorDelay ? leadIn_ - DetectorDelay : 0, &sound);
     const bool pitched = sound.voicedFrames >= MinVoicedFrames && sound.harmonics >= MinHarmonics;
     if (sound.standsOut < MinStandsOut || !pitched) {
         // Not a command. Music (pitched, going on) must not be learnt by the cepstral mean: it drags
@@ -521,7 +525,6 @@ float standsOut(const std::vector<int16_t>& before, const std::vector<int16_t>& 
     add(audio.data(), audio.data() + audio.size());
     // Before: the lead-in less the 0.3 s the detector takes; after: the last 0.1 s.
     const std::size_t heardBefore = leadIn + borrowed;
-    constexpr std::size_t DetectorDelay = Recognizer::SampleRate * 3 / 10;
     const std::size_t beforeFrames = heardBefore > DetectorDelay ? (heardBefore - DetectorDelay) / Frame : 0;
     const std::size_t afterFrames = 5;
     if (levels.size() <= beforeFrames + afterFrames) return 0;
@@ -536,14 +539,15 @@ float standsOut(const std::vector<int16_t>& before, const std::vector<int16_t>& 
     return speech - around;
 }
 
-// Pitch in 10 ms steps over the loud part of the utterance, from the autocorrelation of the audio
+// Pitch in 10 ms steps over the loud part of the utterance from `from` on, from the autocorrelation of the audio
 // taken down to 8 kHz (plenty for pitch, a quarter of the work). A frame is voiced when the audio
 // repeats itself clearly at a lag of 60-400 Hz, past the first dip of the autocorrelation (steady
 // low noise, brown above all, correlates at short lags without repeating).
-void Recognizer::measurePitch(Result* result) const {
+void Recognizer::measurePitch(std::size_t from, Result* result) const {
     constexpr std::size_t Hop = 80, Window = 320, MinLag = 20, MaxLag = 134;
     constexpr float Voiced = 0.5f;
-    const std::size_t n = utteranceAudio_.size() / 2;
+    const int16_t* audio = utteranceAudio_.data() + std::min(from, utteranceAudio_.size());
+    const std::size_t n = (utteranceAudio_.size() - std::min(from, utteranceAudio_.size())) / 2;
     result->voicedFrames = 0;
     result->harmonics = 0;
     if (n < Window + MaxLag + 2) return;
@@ -551,7 +555,7 @@ void Recognizer::measurePitch(Result* result) const {
     std::vector<float> x(n);
     float previous = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const float v = 0.5f * (float(utteranceAudio_[2 * i]) + float(utteranceAudio_[2 * i + 1]));
+        const float v = 0.5f * (float(audio[2 * i]) + float(audio[2 * i + 1]));
         x[i] = v - 0.9f * previous;
         previous = v;
     }

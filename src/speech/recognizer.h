@@ -111,7 +111,7 @@ private:
     void dropUtterance();
     bool endUtterance(Result* result);
     bool endsHere(std::size_t samples);
-    void measurePitch(Result* result) const;
+    void measurePitch(std::size_t from, Result* result) const;
     bool readResult(Result* result);
     bool applyMode();
     void forgetLoudSound();
