@@ -21,6 +21,19 @@ const QStringList Phrases =
     QStringLiteral("computer||Vorlix|?!|open mail|open 7zip|open the browser|close window|take a screenshot").split('|')
     << QString("zip ").repeated(40);
 
+// A note with five harmonics, struck (5 ms attack) and dying away at `decay` per second, or steady.
+testaudio::Samples note(double hz, double seconds, double amplitude, double decay = 0) {
+    testaudio::Samples s;
+    for (int i = 0; i < int(seconds * 16000); ++i) {
+        const double t = i / 16000.0;
+        double v = 0;
+        for (int h = 1; h <= 5; ++h)
+            v += std::sin(2 * std::numbers::pi * hz * h * t) / h;
+        s.push_back(int16_t(amplitude * std::min(1.0, t / 0.005) * std::exp(-decay * t) * v));
+    }
+    return s;
+}
+
 class RecognizerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -141,14 +154,7 @@ TEST_F(RecognizerTest, SpeechHasAPitchNoiseHasNone) {
     EXPECT_GT(noiseHeard, 0);
 
     // Noise that starts as a struck note dies away: the note is in the noise's lead-in, not in it.
-    testaudio::Samples noteThenNoise;
-    for (int i = 0; i < 11200; ++i) {
-        const double t = i / 16000.0;
-        double v = 0;
-        for (int h = 1; h <= 4; ++h)
-            v += std::sin(2 * std::numbers::pi * 392 * h * t) / h;
-        noteThenNoise.push_back(int16_t(1500 * std::exp(-3 * t) * v));
-    }
+    testaudio::Samples noteThenNoise = note(392, 0.7, 1500, 3);
     std::mt19937 rng(1);
     std::normal_distribution<double> white(0, 1);
     double brown = 0; // a rumble that swells up out of the quiet and back
@@ -168,29 +174,19 @@ TEST_F(RecognizerTest, SpeechHasAPitchNoiseHasNone) {
 // Music goes on from note to note, and the detector may cut it into utterances that start at once,
 // with no quiet lead-in of their own: such a note is measured against the music heard before it.
 TEST(StandsOut, AnUtteranceIsMeasuredAgainstWhatCameBeforeItsLeadIn) {
-    auto note = [](double seconds) {
-        testaudio::Samples s;
-        for (int i = 0; i < int(seconds * 16000); ++i) {
-            const double t = i / 16000.0;
-            double v = 0;
-            for (int h = 1; h <= 5; ++h)
-                v += std::sin(2 * std::numbers::pi * 330 * h * t) / h;
-            s.push_back(int16_t(6000 * v));
-        }
-        return s;
-    };
+    auto steady = [](double seconds) { return note(330, seconds, 6000); };
     const testaudio::Samples quiet = testaudio::silence(0.5);
     testaudio::Samples word = quiet; // a lead-in of its own, the sound, the silence that ended it
-    testaudio::append(word, note(0.4));
+    testaudio::append(word, steady(0.4));
     testaudio::append(word, testaudio::silence(0.3));
     EXPECT_GT(speech::standsOut({}, word, quiet.size()), speech::MinStandsOut);
-    EXPECT_GT(speech::standsOut(note(1.0), word, quiet.size()), speech::MinStandsOut);
+    EXPECT_GT(speech::standsOut(steady(1.0), word, quiet.size()), speech::MinStandsOut);
 
-    testaudio::Samples straightOn = note(0.4); // heard at once after the utterance before
+    testaudio::Samples straightOn = steady(0.4); // heard at once after the utterance before
     testaudio::append(straightOn, testaudio::silence(0.3));
-    EXPECT_LT(speech::standsOut(note(1.0), straightOn, 0), speech::MinStandsOut) << "music that went on";
+    EXPECT_LT(speech::standsOut(steady(1.0), straightOn, 0), speech::MinStandsOut) << "music that went on";
     EXPECT_GT(speech::standsOut(quiet, straightOn, 0), speech::MinStandsOut) << "a word said after a pause";
-    testaudio::Samples faded = note(1.0); // only the last half second counts
+    testaudio::Samples faded = steady(1.0); // only the last half second counts
     testaudio::append(faded, quiet);
     EXPECT_GT(speech::standsOut(faded, straightOn, 0), speech::MinStandsOut);
 }
@@ -200,14 +196,7 @@ testaudio::Samples music(double seconds) {
     testaudio::Samples s;
     const int semitones[] = {0, 7, 3, 10, 5, 12, 2, 8, -2, 4, 9, 1, 6, 11, -4, 7};
     for (int k = 0; s.size() < std::size_t(seconds * 16000); ++k) {
-        const double hz = 220 * std::pow(2.0, semitones[k % 16] / 12.0);
-        for (int i = 0; i < 16000 / 2; ++i) {
-            const double t = i / 16000.0;
-            double v = 0;
-            for (int h = 1; h <= 5; ++h)
-                v += std::sin(2 * std::numbers::pi * hz * h * t) / h;
-            s.push_back(int16_t(6000 * std::min(1.0, t / 0.005) * std::exp(-5 * t) * v));
-        }
+        testaudio::append(s, note(220 * std::pow(2.0, semitones[k % 16] / 12.0), 0.5, 6000, 5));
     }
     return s;
 }
