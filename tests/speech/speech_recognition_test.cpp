@@ -217,6 +217,31 @@ TEST_F(RecognizerTest, CommandsAfterMusicAreHeard) {
     }
 }
 
+// Struck chords, one after another, each fading from the moment it is struck: the detector ends
+// utterances while a chord still fades, and none of them stands out as a command would.
+TEST_F(RecognizerTest, FadingChordsFireNothing) {
+    recognizer.setPhrases({"stop", "go", "next", "up"});
+    std::mt19937 rng(3);
+    testaudio::Samples chords;
+    for (int k = 0; k < 12; ++k) {
+        const double seconds = 0.6 + 0.1 * double(rng() % 10), root = 110 * std::pow(2.0, double(rng() % 12) / 12);
+        testaudio::Samples chord = note(root, seconds, 3000, 3);
+        for (const double interval : {1.26, 1.5}) {
+            const testaudio::Samples other = note(root * interval, seconds, 3000, 3);
+            for (std::size_t i = 0; i < chord.size(); ++i)
+                chord[i] = int16_t(chord[i] + other[i]);
+        }
+        testaudio::append(chords, chord);
+    }
+    int utterances = 0;
+    for (const Recognizer::Result& r : hear(chords)) {
+        ++utterances;
+        EXPECT_NE(r.confidence, Confidence::High)
+            << "taken for " << qPrintable(r.words) << ", standing out " << r.standsOut << " dB";
+    }
+    EXPECT_GT(utterances, 2) << "the detector did not cut the chords into utterances";
+}
+
 TEST_F(RecognizerTest, LongNoiseGivesNoCommandAndMemoryStaysFlat) {
     // Eighty seconds of loud, rhythmic noise and clipping, fed as a microphone would.
     testaudio::Samples loud = testaudio::noise("pinknoise tremolo 4 90", 20, 1.0);
