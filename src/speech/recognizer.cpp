@@ -541,9 +541,9 @@ float standsOut(const std::vector<int16_t>& before, const std::vector<int16_t>& 
 
 // Pitch in 10 ms steps over the loud part of the utterance from `from` on, from the
 // autocorrelation of the audio taken down to 8 kHz (plenty for pitch, a quarter of the work). A
-// frame is voiced when the audio
-// repeats itself clearly at a lag of 60-400 Hz, past the first dip of the autocorrelation (steady
-// low noise, brown above all, correlates at short lags without repeating).
+// frame is voiced when the audio repeats itself clearly at a lag of 60-400 Hz, past the first dip
+// of the autocorrelation (steady low noise, brown above all, correlates at short lags without
+// repeating).
 void Recognizer::measurePitch(std::size_t from, Result* result) const {
     constexpr std::size_t Hop = 80, Window = 320, MinLag = 20, MaxLag = 134;
     constexpr float Voiced = 0.5f;
