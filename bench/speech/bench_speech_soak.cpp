@@ -216,6 +216,12 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench_speech_soak: could not write %s\n", raw);
     }
     const double hours = audio.size() / double(Rate) / 3600;
+    // Unrelated speech is there for its changes to and from noise and music; a word in it that
+    // sounds like a one-word command is told apart as speech, and counted apart.
+    double speechHours = 0;
+    for (std::size_t k = 0; k < marks.size(); ++k)
+        if (marks[k].kind == "speech")
+            speechHours += double((k + 1 < marks.size() ? marks[k + 1].at : audio.size()) - marks[k].at) / Rate / 3600;
     std::printf("soak: %.1f minutes of %zu pieces (seed %u)\n", hours * 60, marks.size(), seed);
 
     const std::vector<std::pair<QString, QStringList>> lists = {
@@ -226,7 +232,7 @@ int main(int argc, char** argv) {
         Recognizer recognizer;
         recognizer.setPhrases(phrases);
         recognizer.setMode(Recognizer::Mode::Grammar);
-        int fired = 0, normal = 0, utterances = 0, turnedAway = 0;
+        int fired = 0, inSpeech = 0, normal = 0, utterances = 0, turnedAway = 0;
         std::map<QString, int> byKind;
         // In pieces as the microphone delivers them, to know where each result came.
         constexpr std::size_t Step = 320;
@@ -247,6 +253,7 @@ int main(int argc, char** argv) {
                                           [](std::size_t a, const Mark& b) { return a < b.at; });
                 const Mark& in = *(m == marks.begin() ? m : m - 1);
                 byKind[in.kind]++;
+                inSpeech += in.kind == "speech";
                 std::printf("  %s: \"%s\" at %.1f s, %.1f s into %s after %s (score %.1f, worst word %.1f, worst "
                             "filler %.0f, against words %.1f, stands out %.1f dB, voiced %d, harmonics %.1f)\n",
                             qPrintable(name), qPrintable(phrases[r.phrase]), startSeconds,
@@ -254,9 +261,11 @@ int main(int argc, char** argv) {
                             r.worstWord, r.worstFiller, r.againstWords, r.standsOut, r.voicedFrames, r.harmonics);
             }
         }
-        std::printf("%s: %d firings = %.1f per hour (%d utterances; %d phrases at normal confidence, not acted on; "
-                    "%d that would have fired but did not stand out from the sound around them or had no pitch)\n",
-                    qPrintable(name), fired, fired / hours, utterances, normal, turnedAway);
+        std::printf("%s: %d firings in noise and music = %.1f per hour of noise and music, %d in unrelated speech "
+                    "= %.1f per hour of speech (%d utterances; %d phrases at normal confidence, not acted on; %d that "
+                    "would have fired but did not stand out from the sound around them or had no pitch)\n",
+                    qPrintable(name), fired - inSpeech, (fired - inSpeech) / std::max(1e-9, hours - speechHours),
+                    inSpeech, inSpeech / std::max(1e-9, speechHours), utterances, normal, turnedAway);
         std::fflush(stdout);
     }
     return 0;

@@ -73,6 +73,41 @@ constexpr int SoundAlikeVocabulary = 20000;
 constexpr int SoundAlikesPerWord = 30;
 constexpr int SoundAlikeArcs = 4000;
 
+// Levels (dB) of the 20 ms frames of some audio.
+constexpr std::size_t Frame = Recognizer::SampleRate / 50;
+std::vector<float> frameLevels(const int16_t* from, const int16_t* to) {
+    std::vector<float> levels;
+    for (; to - from >= std::ptrdiff_t(Frame); from += Frame) {
+        double sum = 0;
+        for (const int16_t* v = from; v != from + Frame; ++v)
+            sum += double(*v) * *v;
+        levels.push_back(float(10 * std::log10(sum / Frame + 1)));
+    }
+    return levels;
+}
+// The level that `fraction` of the frames are quieter than.
+float share(std::vector<float> levels, double fraction) {
+    std::sort(levels.begin(), levels.end());
+    return levels[std::min(levels.size() - 1, std::size_t(double(levels.size()) * fraction))];
+}
+// Frames of a lead-in of `samples` heard before speech began.
+std::size_t quietFrames(std::size_t samples) {
+    return samples > DetectorDelay ? (samples - DetectorDelay) / Frame : 0;
+}
+// What an utterance is heard against after it: its last 0.1 s.
+constexpr std::size_t AfterFrames = 5;
+// The detector takes a soft word end ("n", "l") in steady room noise for the noise itself and ends
+// the utterance while the word still sounds, so that the last 0.1 s, which an utterance must stand
+// out from, is the word. When that end is still well above the quiet heard before the speech, and
+// well below the speech, the end waits, at most a quarter second, for the sound to drop back to
+// within `TailNearQuiet` dB of that quiet. A word ends with a drop of `TailDrop` dB within 40 ms
+// back into the same quiet; a plucked note fades smoothly, and a chord stopped dead by silence drops
+// far below the fading chord it was heard against: both are measured where the detector ended them.
+constexpr std::size_t MaxTailSamples = Recognizer::SampleRate / 4;
+constexpr float TailNearQuiet = 6, TailBelowLoud = 5, TailDrop = 8;
+// The quiet before the speech is measured on the utterance's own lead-in, of at least 120 ms.
+constexpr std::size_t MinQuietFrames = 6;
+
 // Phones as one byte each (their place in the model's phone set, vowels with bit 0x40 set), so
 // that twenty thousand pronunciations stay small and compare fast.
 QByteArray phoneCodes(const char* phones) {
@@ -453,10 +488,44 @@ void Recognizer::abort() {
 }
 
 void Recognizer::dropUtterance() {
+    tailing_ = false;
     if (!inUtterance_) return;
     forEachDecoder(ps_end_utt);
     inUtterance_ = false;
     inSpeech_ = false;
+}
+
+// Called where the detector ends an utterance: whether its end waits for the sound to die away.
+bool Recognizer::waitsForTail() {
+    const std::vector<float> levels =
+        frameLevels(utteranceAudio_.data(), utteranceAudio_.data() + utteranceAudio_.size());
+    const std::size_t quiet = quietFrames(leadIn_);
+    if (quiet < MinQuietFrames || levels.size() <= quiet + 2 * AfterFrames) return false;
+    const auto lead = levels.begin() + std::ptrdiff_t(quiet);
+    tailQuiet_ = share({levels.begin(), lead}, 0.5);
+    tailEnd_ = share({levels.end() - AfterFrames, levels.end()}, 0.5);
+    const float loud = share({lead, levels.end() - AfterFrames}, 0.9);
+    tailing_ = tailEnd_ > tailQuiet_ + TailNearQuiet && tailEnd_ < loud - TailBelowLoud;
+    detectorEnd_ = utteranceAudio_.size();
+    return tailing_;
+}
+
+// Called on each piece of audio heard while waiting: whether the wait is over, and if so whether
+// the sound died away (rather than went on, or a new one began).
+bool Recognizer::tailEnds(bool* diedAway) {
+    const std::size_t waited = utteranceAudio_.size() - detectorEnd_;
+    const int16_t* end = utteranceAudio_.data() + utteranceAudio_.size();
+    const std::vector<float> tail = frameLevels(utteranceAudio_.data() + detectorEnd_ - AfterFrames * Frame, end);
+    const std::vector<float> last(tail.end() - AfterFrames, tail.end());
+    // A word ends with a drop into the quiet; a plucked note fades smoothly into it.
+    bool dropped = false;
+    for (std::size_t i = 0; i + 2 < tail.size(); ++i)
+        dropped = dropped || tail[i] - std::max(tail[i + 1], tail[i + 2]) >= TailDrop;
+    const float now = share(last, 0.5);
+    *diedAway = dropped && std::abs(now - tailQuiet_) <= TailNearQuiet;
+    if (!*diedAway && waited < MaxTailSamples && last.back() < tailEnd_ + TailNearQuiet) return false;
+    tailing_ = false;
+    return true;
 }
 
 bool Recognizer::endUtterance(Result* result) {
@@ -505,37 +574,18 @@ bool Recognizer::endUtterance(Result* result) {
 // and goes on, or music from note to note, does not, and the decoders can take either for a short
 // word ("go", "stop") that fits it well.
 float standsOut(const std::vector<int16_t>& before, const std::vector<int16_t>& audio, std::size_t leadIn) {
-    constexpr std::size_t Frame = Recognizer::SampleRate / 50;
     // A short lead-in is made up from the end of what was heard before it.
     const std::size_t borrowed = leadIn < LeadInSamples ? std::min(before.size(), LeadInSamples - leadIn) : 0;
-    std::vector<float> levels;
-    double sum = 0;
-    std::size_t inFrame = 0;
-    auto add = [&](const int16_t* from, const int16_t* to) {
-        for (; from != to; ++from) {
-            sum += double(*from) * *from;
-            if (++inFrame == Frame) {
-                levels.push_back(float(10 * std::log10(sum / Frame + 1)));
-                sum = 0;
-                inFrame = 0;
-            }
-        }
-    };
-    add(before.data() + before.size() - borrowed, before.data() + before.size());
-    add(audio.data(), audio.data() + audio.size());
+    std::vector<float> levels = frameLevels(before.data() + before.size() - borrowed, before.data() + before.size());
+    const std::vector<float> heard = frameLevels(audio.data(), audio.data() + audio.size());
+    levels.insert(levels.end(), heard.begin(), heard.end());
     // Before: the lead-in less the 0.3 s the detector takes; after: the last 0.1 s.
-    const std::size_t heardBefore = leadIn + borrowed;
-    const std::size_t beforeFrames = heardBefore > DetectorDelay ? (heardBefore - DetectorDelay) / Frame : 0;
-    const std::size_t afterFrames = 5;
-    if (levels.size() <= beforeFrames + afterFrames) return 0;
-    auto loudest = [](std::vector<float> v, double share) {
-        std::sort(v.begin(), v.end());
-        return v[std::min(v.size() - 1, std::size_t(double(v.size()) * share))];
-    };
-    const float speech = loudest({levels.begin() + std::ptrdiff_t(beforeFrames), levels.end() - afterFrames}, 0.9);
-    float around = loudest({levels.end() - afterFrames, levels.end()}, 0.5);
+    const std::size_t beforeFrames = quietFrames(leadIn + borrowed);
+    if (levels.size() <= beforeFrames + AfterFrames) return 0;
+    const float speech = share({levels.begin() + std::ptrdiff_t(beforeFrames), levels.end() - AfterFrames}, 0.9);
+    float around = share({levels.end() - AfterFrames, levels.end()}, 0.5);
     if (beforeFrames > 0)
-        around = std::max(around, loudest({levels.begin(), levels.begin() + std::ptrdiff_t(beforeFrames)}, 0.5));
+        around = std::max(around, share({levels.begin(), levels.begin() + std::ptrdiff_t(beforeFrames)}, 0.5));
     return speech - around;
 }
 
@@ -688,6 +738,23 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
     if (!searchReady_) return results;
     for (std::size_t offset = 0; offset < count; offset += ChunkSamples) {
         const std::size_t n = std::min(ChunkSamples, count - offset);
+        if (tailing_) {
+            utteranceAudio_.insert(utteranceAudio_.end(), samples + offset, samples + offset + n);
+            bool diedAway = false;
+            if (!tailEnds(&diedAway)) continue;
+            // The wait only measured the tail: it is heard again as the start of what follows, as it
+            // would have been without the wait. A sound that starts in the tail, or a tail that does
+            // not die away, is measured as the detector ended it.
+            const std::vector<int16_t> tail(utteranceAudio_.begin() + std::ptrdiff_t(detectorEnd_),
+                                            utteranceAudio_.end());
+            if (!diedAway) utteranceAudio_.resize(detectorEnd_);
+            Result r;
+            if (endUtterance(&r)) results.push_back(r);
+            utteranceAudio_.resize(detectorEnd_);
+            std::vector<Result> more = process(tail.data(), tail.size());
+            results.insert(results.end(), more.begin(), more.end());
+            continue;
+        }
         if (!inUtterance_) startUtterance();
         utteranceAudio_.insert(utteranceAudio_.end(), samples + offset, samples + offset + n);
         forEachDecoder([&](ps_decoder_t* ps) { ps_process_raw(ps, samples + offset, n, FALSE, FALSE); });
@@ -702,6 +769,7 @@ std::vector<Recognizer::Result> Recognizer::process(const int16_t* samples, std:
             utteranceAudio_.erase(utteranceAudio_.begin(), utteranceAudio_.end() - LeadInSamples);
         if (speech) pauseSamples_ = 0;
         if (inSpeech_ && !speech && endsHere(n)) {
+            if (waitsForTail()) continue;
             Result r;
             if (endUtterance(&r)) results.push_back(r);
         } else if (utteranceSamples_ > (inSpeech_ ? MaxSpeechSamples : MaxSilentSamples)) {

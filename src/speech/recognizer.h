@@ -111,6 +111,8 @@ private:
     void dropUtterance();
     bool endUtterance(Result* result);
     bool endsHere(std::size_t samples);
+    bool waitsForTail();
+    bool tailEnds(bool* diedAway);
     void measurePitch(std::size_t from, Result* result) const;
     bool readResult(Result* result);
     bool applyMode();
@@ -150,6 +152,10 @@ private:
     std::vector<int16_t> utteranceAudio_;
     std::size_t leadIn_ = 0;      // samples of utteranceAudio_ from before the detector heard speech
     std::vector<int16_t> before_; // the end of the audio heard before this utterance began
+    // Waiting after the detector's end for the utterance to die away into the quiet before it.
+    bool tailing_ = false;
+    std::size_t detectorEnd_ = 0;       // samples of utteranceAudio_ when the detector ended it
+    float tailQuiet_ = 0, tailEnd_ = 0; // levels (dB) of the quiet before and of the end
     int heardUtterances_ = 0;
 };
 
