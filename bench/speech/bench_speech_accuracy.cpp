@@ -81,7 +81,7 @@ std::vector<Outcome> decode(const corpus::PhraseSet& set, const QString& model =
         // Long enough for the end of an utterance that waits for more of a phrase (750 ms), so that
         // its result is not taken for the next utterance's.
         testaudio::append(audio, testaudio::silence(1.2));
-        if (noisy) corpus::addRoomNoise(audio, corpus::rms(u.audio));
+        if (noisy) testaudio::addRoomNoise(audio, testaudio::rms(u.audio));
         testaudio::addNoiseFloor(audio, 20, seed++);
         audioSeconds += audio.size() / 16000.0;
         const double before = cpuSeconds();

@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
         Recognizer recognizer;
         recognizer.setPhrases(phrases);
         recognizer.setMode(Recognizer::Mode::Grammar);
-        int fired = 0, inSpeech = 0, normal = 0, utterances = 0, turnedAway = 0;
+        int fired = 0, normal = 0, utterances = 0, turnedAway = 0;
         std::map<QString, int> byKind;
         // In pieces as the microphone delivers them, to know where each result came.
         constexpr std::size_t Step = 320;
@@ -253,7 +253,6 @@ int main(int argc, char** argv) {
                                           [](std::size_t a, const Mark& b) { return a < b.at; });
                 const Mark& in = *(m == marks.begin() ? m : m - 1);
                 byKind[in.kind]++;
-                inSpeech += in.kind == "speech";
                 std::printf("  %s: \"%s\" at %.1f s, %.1f s into %s after %s (score %.1f, worst word %.1f, worst "
                             "filler %.0f, against words %.1f, stands out %.1f dB, voiced %d, harmonics %.1f)\n",
                             qPrintable(name), qPrintable(phrases[r.phrase]), startSeconds,
@@ -261,6 +260,7 @@ int main(int argc, char** argv) {
                             r.worstWord, r.worstFiller, r.againstWords, r.standsOut, r.voicedFrames, r.harmonics);
             }
         }
+        const int inSpeech = byKind["speech"];
         std::printf("%s: %d firings in noise and music = %.1f per hour of noise and music, %d in unrelated speech "
                     "= %.1f per hour of speech (%d utterances; %d phrases at normal confidence, not acted on; %d that "
                     "would have fired but did not stand out from the sound around them or had no pitch)\n",

@@ -347,20 +347,6 @@ PhraseSet build(int limit) {
     return set;
 }
 
-double rms(const testaudio::Samples& s) {
-    double sum = 0;
-    for (int16_t v : s)
-        sum += double(v) * v;
-    return std::sqrt(sum / std::max<std::size_t>(1, s.size()));
-}
-
-void addRoomNoise(testaudio::Samples& s, double speechRms) {
-    const testaudio::Samples noise = testaudio::noise("pinknoise", double(s.size()) / 16000 + 0.1, 0.5);
-    const double scale = speechRms / std::pow(10.0, 15.0 / 20) / std::max(1.0, rms(noise));
-    for (std::size_t i = 0; i < s.size() && i < noise.size(); ++i)
-        s[i] = int16_t(std::clamp(int(std::lround(s[i] + noise[i] * scale)), -32768, 32767));
-}
-
 std::vector<PhraseSet> badInputSets() {
     QStringList hundred;
     for (const char* verb : {"open", "close", "show", "hide", "start", "stop", "play", "find", "save", "print"})

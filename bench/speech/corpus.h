@@ -47,11 +47,6 @@ struct NearMiss {
 };
 std::vector<NearMiss> nearMisses(const QStringList& phrases);
 
-// Steady pink noise 15 dB below speech of RMS level `speechRms`, as from a fan or a computer in the
-// room, over the whole of `s`: it runs before and after the speech too.
-void addRoomNoise(testaudio::Samples& s, double speechRms);
-double rms(const testaudio::Samples& s);
-
 // The main set; `limit` > 0 keeps every n-th utterance so that about `limit` remain.
 PhraseSet build(int limit = 0);
 // Awkward phrase lists (one short word, prefixes, one sound apart, a hundred phrases), each with

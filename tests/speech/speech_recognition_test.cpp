@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <random>
 
@@ -31,6 +32,18 @@ testaudio::Samples note(double hz, double seconds, double amplitude, double deca
             v += std::sin(2 * std::numbers::pi * hz * h * t) / h;
         s.push_back(int16_t(amplitude * std::min(1.0, t / 0.005) * std::exp(-decay * t) * v));
     }
+    return s;
+}
+
+// Notes at `root` times each of `intervals`, struck together and dying away at 3 per second.
+testaudio::Samples chord(double root, std::initializer_list<double> intervals, double seconds, double amplitude) {
+    std::vector<int> sum(std::size_t(seconds * 16000), 0);
+    for (const double interval : intervals) {
+        const testaudio::Samples one = note(root * interval, seconds, amplitude, 3);
+        std::transform(one.begin(), one.end(), sum.begin(), sum.begin(), std::plus<>());
+    }
+    testaudio::Samples s(sum.size());
+    std::transform(sum.begin(), sum.end(), s.begin(), [](int v) { return int16_t(std::clamp(v, -32000, 32000)); });
     return s;
 }
 
@@ -231,15 +244,7 @@ TEST_F(RecognizerTest, CommandsInRoomNoiseAreHeardToTheirEnd) {
         testaudio::Samples audio = testaudio::silence(3);
         testaudio::append(audio, speech);
         testaudio::append(audio, testaudio::silence(1.2));
-        double speechPower = 0, noisePower = 0;
-        for (const int16_t v : speech)
-            speechPower += double(v) * v / double(speech.size());
-        const testaudio::Samples fan = testaudio::noise("pinknoise", double(audio.size()) / 16000 + 0.1, 0.5);
-        for (const int16_t v : fan)
-            noisePower += double(v) * v / double(fan.size());
-        const double scale = std::sqrt(speechPower / noisePower) / std::pow(10.0, 15.0 / 20);
-        for (std::size_t i = 0; i < audio.size(); ++i)
-            audio[i] = int16_t(std::clamp(std::lround(audio[i] + fan[i] * scale), -32768L, 32767L));
+        testaudio::addRoomNoise(audio, testaudio::rms(speech));
         testaudio::addNoiseFloor(audio);
         int high = 0;
         QString heard;
@@ -261,24 +266,16 @@ TEST_F(RecognizerTest, FadingChordsFireNothing) {
     testaudio::Samples cut;
     for (int k = 0; k < 12; ++k) {
         const double seconds = 0.6 + 0.1 * double(rng() % 10), root = 110 * std::pow(2.0, double(rng() % 12) / 12);
-        testaudio::Samples chord = note(root, seconds, 3000, 3);
-        for (const double interval : {1.26, 1.5}) {
-            const testaudio::Samples other = note(root * interval, seconds, 3000, 3);
-            for (std::size_t i = 0; i < chord.size(); ++i)
-                chord[i] = int16_t(chord[i] + other[i]);
-        }
-        testaudio::append(cut, chord);
+        testaudio::append(cut, chord(root, {1, 1.26, 1.5}, seconds, 3000));
     }
     rng.seed(6);
     std::vector<double> mix;
     for (std::size_t k = 0, at = 0; k < 60; ++k, at += std::size_t((0.4 + 0.1 * double(rng() % 16)) * 16000)) {
         const double root = 55 * std::pow(2.0, double(rng() % 24) / 12), amplitude = 50 + double(rng() % 3000);
         mix.resize(at + 3 * 16000);
-        for (const double interval : {1.0, 1.26, 1.5, 2.0}) {
-            const testaudio::Samples one = note(root * interval, 3, amplitude, 3);
-            for (std::size_t i = 0; i < one.size(); ++i)
-                mix[at + i] += one[i];
-        }
+        const testaudio::Samples one = chord(root, {1, 1.26, 1.5, 2}, 3, amplitude);
+        std::transform(one.begin(), one.end(), mix.begin() + std::ptrdiff_t(at), mix.begin() + std::ptrdiff_t(at),
+                       std::plus<>());
     }
     testaudio::Samples ringing(mix.size());
     std::transform(mix.begin(), mix.end(), ringing.begin(),
@@ -291,13 +288,7 @@ TEST_F(RecognizerTest, FadingChordsFireNothing) {
         for (int c = 0; c < 2; ++c) {
             const double root = 55 * std::pow(2.0, double(rng() % 24) / 12), amplitude = 300 + double(rng() % 3000);
             const double seconds = c == 0 ? 1.5 : 0.5 + 0.1 * double(rng() % 8);
-            testaudio::Samples chord = note(root, seconds, amplitude, 3);
-            for (const double interval : {1.26, 1.5, 2.0}) {
-                const testaudio::Samples other = note(root * interval, seconds, amplitude, 3);
-                for (std::size_t i = 0; i < chord.size(); ++i)
-                    chord[i] = int16_t(std::clamp(chord[i] + other[i], -32000, 32000));
-            }
-            testaudio::append(stopped, chord);
+            testaudio::append(stopped, chord(root, {1, 1.26, 1.5, 2}, seconds, amplitude));
         }
         testaudio::append(stopped, testaudio::silence(1));
     }

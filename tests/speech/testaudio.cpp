@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -57,6 +58,20 @@ void addNoiseFloor(Samples& s, int amplitude, unsigned seed) {
     std::uniform_int_distribution<int> d(-amplitude, amplitude);
     for (int16_t& v : s)
         v = int16_t(std::clamp(int(v) + d(rng), -32768, 32767));
+}
+
+double rms(const Samples& s) {
+    double sum = 0;
+    for (int16_t v : s)
+        sum += double(v) * v;
+    return std::sqrt(sum / std::max<std::size_t>(1, s.size()));
+}
+
+void addRoomNoise(Samples& s, double speechRms) {
+    const Samples fan = noise("pinknoise", double(s.size()) / 16000 + 0.1, 0.5);
+    const double scale = speechRms / std::pow(10.0, 15.0 / 20) / std::max(1.0, rms(fan));
+    for (std::size_t i = 0; i < s.size() && i < fan.size(); ++i)
+        s[i] = int16_t(std::clamp(int(std::lround(s[i] + fan[i] * scale)), -32768, 32767));
 }
 
 } // namespace testaudio

@@ -24,5 +24,9 @@ void append(Samples& a, const Samples& b);
 // Adds a quiet, steady hiss as from a real microphone, so that voice-activity detection works on
 // its usual footing.
 void addNoiseFloor(Samples& s, int amplitude = 20, unsigned seed = 1);
+// Steady pink noise 15 dB below speech of RMS level `speechRms`, as from a fan or a computer in the
+// room, over the whole of `s`: it runs before and after the speech too.
+void addRoomNoise(Samples& s, double speechRms);
+double rms(const Samples& s);
 
 } // namespace testaudio
