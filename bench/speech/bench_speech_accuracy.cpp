@@ -286,7 +286,7 @@ void trainedPass(const corpus::PhraseSet& main, int maxVoices) {
     TrainedCounts untrained[4], trained[4], other[4];
     std::vector<qint64> times;
     qint64 modelBytes = 0;
-    int unusable = 0, failed = 0;
+    int unusable = 0, failed = 0, twice = 0;
     QString previousModel;
     for (std::size_t vi = 0; vi < voices.size(); ++vi) {
         const corpus::Voice& v = voices[vi];
@@ -300,9 +300,10 @@ void trainedPass(const corpus::PhraseSet& main, int maxVoices) {
         const speech::VoiceTrainer::Result r = adaptTo(v, profile);
         times.push_back(r.milliseconds);
         unusable += int(r.unusable.size());
-        std::printf("%s/%d: %s in %.1f s, %d of %d sentences used\n", qPrintable(v.name), v.wpm,
-                    r.ok ? "adapted" : qPrintable("not adapted: " + r.message), r.milliseconds / 1000.0, r.used,
-                    r.total);
+        twice += r.passes == 2;
+        std::printf("%s/%d: %s in %.1f s, %d of %d sentences used, %d passes (fit %+.1f per frame)\n",
+                    qPrintable(v.name), v.wpm, r.ok ? "adapted" : qPrintable("not adapted: " + r.message),
+                    r.milliseconds / 1000.0, r.used, r.total, r.passes, r.gain);
         std::fflush(stdout);
         const int g = group(v);
         untrained[g].add(decode(own));
@@ -342,8 +343,8 @@ void trainedPass(const corpus::PhraseSet& main, int maxVoices) {
     std::sort(times.begin(), times.end());
     if (!times.empty())
         std::printf("training: median %.1f s, longest %.1f s per voice (wall clock); adapted model %.1f MB; %d "
-                    "training sentences not aligned; %d voices not adapted\n",
-                    times[times.size() / 2] / 1000.0, times.back() / 1000.0, modelBytes / 1e6, unusable, failed);
+                    "training sentences not aligned; %d voices not adapted, %d adapted twice\n",
+                    times[times.size() / 2] / 1000.0, times.back() / 1000.0, modelBytes / 1e6, unusable, failed, twice);
 }
 
 } // namespace

@@ -59,6 +59,16 @@ bool writeText(const QString& path, const QString& text, QString* why) {
     return true;
 }
 
+// The average log likelihood per frame bw reports of the sentences it aligned ("overall> host
+// frames (-skipped) average total"); NaN when it says none.
+double fitPerFrame(const QString& output) {
+    static const QRegularExpression overall(QStringLiteral("overall>\\s+\\S+\\s+(\\d+)\\s+\\(-\\d+\\)\\s+(\\S+)"));
+    const QRegularExpressionMatch m = overall.match(output);
+    bool ok = false;
+    const double fit = m.hasMatch() && m.captured(1).toLongLong() > 0 ? m.captured(2).toDouble(&ok) : 0.0;
+    return ok ? fit : std::nan("");
+}
+
 bool copyFile(const QString& from, const QString& to, QString* why) {
     QFile in(from);
     QFile out(to);
@@ -198,8 +208,7 @@ bool VoiceTrainer::start(const VoiceProfile& profile, const QList<Take>& takes) 
         profile_.removeLeftovers();
         build_ = profile_.makeBuildFolder(&why);
         if (build_.isEmpty()) return fail(why);
-        if (!QDir(build_).mkpath(QStringLiteral("feat")) || !QDir(build_).mkpath(QStringLiteral("acc")) ||
-            !QDir(build_).mkpath(QStringLiteral("model")))
+        if (!QDir(build_).mkpath(QStringLiteral("feat")) || !QDir(build_).mkpath(QStringLiteral("model")))
             return fail(QStringLiteral("nothing can be written in %1").arg(QDir::toNativeSeparators(build_)));
         if (!writeText(file(QStringLiteral("train.fileids")), ids, &why) ||
             !writeText(file(QStringLiteral("train.transcription")), transcript, &why))
@@ -248,8 +257,13 @@ bool VoiceTrainer::start(const VoiceProfile& profile, const QList<Take>& takes) 
                 return a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
             });
     };
-    // 6. The alignment and the statistics of every sentence that could be aligned.
-    steps_ << [this, t, shipped, file] {
+    // 6. The alignment and the statistics of every sentence that could be aligned, with the model
+    // as shipped (pass 0) or as adapted by the first pass (pass 1).
+    auto align = [this, t, shipped, file](int pass, std::function<bool(const QString&)> check) {
+        const QString means = pass == 0 ? shipped + QStringLiteral("/means") : file(QStringLiteral("means.1"));
+        const QString acc = file(QStringLiteral("acc%1").arg(pass));
+        if (!QDir().mkpath(acc))
+            return fail(QStringLiteral("nothing can be written in %1").arg(QDir::toNativeSeparators(build_)));
         run(t.sphinxtrain + QStringLiteral("/bw"),
             {QStringLiteral("-moddeffn"), file(QStringLiteral("mdef.txt")),
              QStringLiteral("-ts2cbfn"),  QStringLiteral(".ptm."),
@@ -257,7 +271,7 @@ bool VoiceTrainer::start(const VoiceProfile& profile, const QList<Take>& takes) 
              QStringLiteral("-svspec"),   QStringLiteral("0-12/13-25/26-38"),
              QStringLiteral("-cmn"),      QStringLiteral("batch"),
              QStringLiteral("-agc"),      QStringLiteral("none"),
-             QStringLiteral("-meanfn"),   shipped + QStringLiteral("/means"),
+             QStringLiteral("-meanfn"),   means,
              QStringLiteral("-varfn"),    shipped + QStringLiteral("/variances"),
              QStringLiteral("-mixwfn"),   file(QStringLiteral("mixture_weights")),
              QStringLiteral("-tmatfn"),   shipped + QStringLiteral("/transition_matrices"),
@@ -267,39 +281,67 @@ bool VoiceTrainer::start(const VoiceProfile& profile, const QList<Take>& takes) 
              QStringLiteral("-lsnfn"),    file(QStringLiteral("train.transcription")),
              QStringLiteral("-cepdir"),   file(QStringLiteral("feat")),
              QStringLiteral("-cepext"),   QStringLiteral("mfc"),
-             QStringLiteral("-accumdir"), file(QStringLiteral("acc"))},
-            [this, file](const QString& output) {
-                // bw goes on without a sentence it cannot align with its text, and says so.
-                static const QRegularExpression ignored(QStringLiteral("ERROR: .*\\b(\\S+) ignored"));
-                QStringList skipped;
-                for (auto it = ignored.globalMatch(output); it.hasNext();)
-                    skipped << it.next().captured(1);
-                for (const Take& take : std::as_const(takes_))
-                    if (skipped.contains(idOf(take))) result_.unusable << take.sentence;
-                result_.used = result_.total - int(result_.unusable.size());
-                std::sort(result_.unusable.begin(), result_.unusable.end());
-                return QFileInfo(file(QStringLiteral("acc/gauden_counts"))).size() > 0;
+             QStringLiteral("-accumdir"), acc},
+            [acc, check = std::move(check)](const QString& output) {
+                return check(output) && QFileInfo(acc + QStringLiteral("/gauden_counts")).size() > 0;
             });
     };
-    // 7. The new means.
-    steps_ << [this, t, shipped, file] {
-        if (result_.used < MinimumSentences) return fail(tooFew());
+    // 7. New Gaussian means (MAP), always with the shipped ones as the prior.
+    auto adapt = [this, t, shipped, file](int pass) {
+        const QString out = file(QStringLiteral("means.%1").arg(pass + 1));
         run(t.sphinxtrain + QStringLiteral("/map_adapt"),
             {QStringLiteral("-moddeffn"), file(QStringLiteral("mdef.txt")), QStringLiteral("-ts2cbfn"),
              QStringLiteral(".ptm."), QStringLiteral("-meanfn"), shipped + QStringLiteral("/means"),
              QStringLiteral("-varfn"), shipped + QStringLiteral("/variances"), QStringLiteral("-mixwfn"),
              file(QStringLiteral("mixture_weights")), QStringLiteral("-tmatfn"),
-             shipped + QStringLiteral("/transition_matrices"), QStringLiteral("-accumdir"), file(QStringLiteral("acc")),
-             QStringLiteral("-mapmeanfn"), file(QStringLiteral("model/means"))},
-            [shipped, file](const QString&) {
-                return QFileInfo(file(QStringLiteral("model/means"))).size() ==
-                       QFileInfo(shipped + QStringLiteral("/means")).size();
+             shipped + QStringLiteral("/transition_matrices"), QStringLiteral("-accumdir"),
+             file(QStringLiteral("acc%1").arg(pass)), QStringLiteral("-mapmeanfn"), out},
+            [this, shipped, out](const QString&) {
+                if (QFileInfo(out).size() != QFileInfo(shipped + QStringLiteral("/means")).size()) return false;
+                means_ = out;
+                return true;
             });
     };
-    // 8. The whole model, checked, loaded once, and put in place.
+    steps_ << [this, align] {
+        align(0, [this](const QString& output) {
+            // bw goes on without a sentence it cannot align with its text, and says so.
+            static const QRegularExpression ignored(QStringLiteral("ERROR: .*\\b(\\S+) ignored"));
+            QStringList skipped;
+            for (auto it = ignored.globalMatch(output); it.hasNext();)
+                skipped << it.next().captured(1);
+            for (const Take& take : std::as_const(takes_))
+                if (skipped.contains(idOf(take))) result_.unusable << take.sentence;
+            result_.used = result_.total - int(result_.unusable.size());
+            std::sort(result_.unusable.begin(), result_.unusable.end());
+            fit_[0] = fitPerFrame(output);
+            return true;
+        });
+    };
+    steps_ << [this, adapt] {
+        if (result_.used < MinimumSentences) return fail(tooFew());
+        adapt(0);
+    };
+    // 8. The sentences aligned again with the adapted model. Where it fits the speaker far better
+    // than the shipped one did, the first alignment was made with a model far from the voice, and
+    // a second estimate from the new alignment is taken; where the shipped model already fitted,
+    // a second pass only learns the training sentences by heart.
+    steps_ << [this, align] {
+        align(1, [this](const QString& output) {
+            fit_[1] = fitPerFrame(output);
+            return true;
+        });
+    };
+    steps_ << [this, adapt] {
+        result_.gain = fit_[1] - fit_[0];
+        result_.passes = result_.gain >= RealignGain ? 2 : 1;
+        if (result_.passes == 1) return next();
+        adapt(1);
+    };
+    // 9. The whole model, checked, loaded once, and put in place.
     steps_ << [this, shipped, file] {
-        runHere([shipped, folder = build_, model = file(QStringLiteral("model"))] {
+        runHere([shipped, folder = build_, model = file(QStringLiteral("model")), means = means_] {
             QString why;
+            if (!copyFile(means, model + QStringLiteral("/means"), &why)) return why;
             for (const QString& name : CopiedFiles)
                 if (!copyFile(shipped + QLatin1Char('/') + name, model + QLatin1Char('/') + name, &why)) return why;
             if (!writeManifest(model, &why) || !verifyManifest(model, &why)) return why;

@@ -48,6 +48,8 @@ public:
         int used = 0, total = 0; // sentences adapted on, sentences given
         qint64 milliseconds = 0; // wall-clock time of the whole adaptation
         qint64 modelBytes = 0;   // size of the adapted model
+        int passes = 0;          // adaptation passes made (a second where the first moved the model far)
+        double gain = 0;         // how much better per frame the first pass fits the sentences
     };
 
     explicit VoiceTrainer(QObject* parent = nullptr);
@@ -60,8 +62,12 @@ public:
     void cancel();
     bool isRunning() const { return running_; }
 
+    // How much better per frame (log likelihood) the first adapted model must fit the training
+    // sentences than the shipped one did before they are aligned and adapted on again.
+    static constexpr double RealignGain = 10.0;
+
     // Steps of an adaptation, for progress.
-    static constexpr int Steps = 8;
+    static constexpr int Steps = 10;
 
 signals:
     void progress(int done, int of);
@@ -85,6 +91,8 @@ private:
     VoiceProfile profile_{QString()};
     QList<Take> takes_;
     QString build_;
+    QString means_;          // the newest adapted means
+    double fit_[2] = {0, 0}; // log likelihood per frame, shipped and first adapted model
     Result result_;
     QElapsedTimer clock_;
 };

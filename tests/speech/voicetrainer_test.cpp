@@ -94,6 +94,9 @@ TEST_F(VoiceTrainerTest, AdaptsOnAHandfulOfSentencesAndReportsTheUnusable) {
     EXPECT_EQ(result.used, 6);
     EXPECT_EQ(result.total, 7);
     EXPECT_GT(result.modelBytes, 6'000'000);
+    // The adapted means fit the sentences they were adapted on better than the shipped ones.
+    EXPECT_GT(result.gain, 0);
+    EXPECT_EQ(result.passes, result.gain >= VoiceTrainer::RealignGain ? 2 : 1);
     EXPECT_EQ(profile.state(), VoiceProfile::State::Trained);
     EXPECT_EQ(QDir(profile.directory()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"voice-model", "voice-training"}));
