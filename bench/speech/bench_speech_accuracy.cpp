@@ -239,9 +239,7 @@ speech::VoiceTrainer::Result adaptTo(const corpus::Voice& voice, const speech::V
         testaudio::append(audio, said[std::size_t(i)]);
         testaudio::append(audio, testaudio::silence(0.3));
         testaudio::addNoiseFloor(audio, 20, unsigned(i + 1));
-        QString why;
-        speech::writeWav(profile.recordingFile(i),
-                         QByteArray(reinterpret_cast<const char*>(audio.data()), qsizetype(audio.size() * 2)), &why);
+        testaudio::writeWav(profile.recordingFile(i), audio);
         takes << speech::VoiceTrainer::Take{i, texts[i], profile.recordingFile(i)};
     }
     speech::VoiceTrainer trainer;

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -16,27 +15,6 @@
 #include <cstdio>
 
 namespace {
-
-void writeWav(const QString& path, const testaudio::Samples& s) {
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    auto le32 = [&](quint32 v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto le16 = [&](quint16 v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    const quint32 bytes = quint32(s.size() * 2);
-    f.write("RIFF");
-    le32(36 + bytes);
-    f.write("WAVEfmt ");
-    le32(16);
-    le16(1);
-    le16(1);
-    le32(16000);
-    le32(32000);
-    le16(2);
-    le16(16);
-    f.write("data");
-    le32(bytes);
-    f.write(reinterpret_cast<const char*>(s.data()), bytes);
-}
 
 // Position of the last sample that is clearly speech, in milliseconds.
 double lastSpeechMs(const testaudio::Samples& s) {
@@ -80,7 +58,7 @@ int main(int argc, char** argv) {
         const QString text = phrases[round % phrases.size()];
         const testaudio::Samples audio = testaudio::speech(text, voices[round % 3]);
         const QString wav = dir.filePath(QStringLiteral("p%1.wav").arg(round));
-        writeWav(wav, audio);
+        testaudio::writeWav(wav, audio);
         heardAt = -1;
         QProcess play;
         const qint64 startedAt = clock.elapsed();

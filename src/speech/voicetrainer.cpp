@@ -313,7 +313,7 @@ bool VoiceTrainer::start(const VoiceProfile& profile, const QList<Take>& takes) 
                 if (skipped.contains(idOf(take))) result_.unusable << take.sentence;
             result_.used = result_.total - int(result_.unusable.size());
             std::sort(result_.unusable.begin(), result_.unusable.end());
-            fit_[0] = fitPerFrame(output);
+            shippedFit_ = fitPerFrame(output);
             return true;
         });
     };
@@ -327,12 +327,11 @@ bool VoiceTrainer::start(const VoiceProfile& profile, const QList<Take>& takes) 
     // a second pass only learns the training sentences by heart.
     steps_ << [this, align] {
         align(1, [this](const QString& output) {
-            fit_[1] = fitPerFrame(output);
+            result_.gain = fitPerFrame(output) - shippedFit_;
             return true;
         });
     };
     steps_ << [this, adapt] {
-        result_.gain = fit_[1] - fit_[0];
         result_.passes = result_.gain >= RealignGain ? 2 : 1;
         if (result_.passes == 1) return next();
         adapt(1);

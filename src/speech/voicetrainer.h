@@ -91,8 +91,8 @@ private:
     VoiceProfile profile_{QString()};
     QList<Take> takes_;
     QString build_;
-    QString means_;          // the newest adapted means
-    double fit_[2] = {0, 0}; // log likelihood per frame, shipped and first adapted model
+    QString means_;         // the newest adapted means
+    double shippedFit_ = 0; // log likelihood per frame of the sentences with the shipped model
     Result result_;
     QElapsedTimer clock_;
 };

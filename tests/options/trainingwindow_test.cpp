@@ -35,9 +35,7 @@ struct ModelSpeech : RecordingSpeech {
 // Played while the event loop runs, as the window hears a person.
 void play(const testaudio::Samples& samples, const QTemporaryDir& dir) {
     const QString wav = dir.filePath("play.wav");
-    QString why;
-    speech::writeWav(wav, QByteArray(reinterpret_cast<const char*>(samples.data()), qsizetype(samples.size() * 2)),
-                     &why);
+    testaudio::writeWav(wav, samples);
     QProcess paplay;
     paplay.start("paplay", {"--device=" + qEnvironmentVariable("VORLIX_TEST_SPEAKER"), wav});
     (void)QTest::qWaitFor([&] { return paplay.state() == QProcess::NotRunning; }, 30000);
@@ -129,10 +127,7 @@ void TrainingWindowTest::trainingFlowThroughTheWindow() {
     window->grab().save(dir.filePath("recording.png"));
 
     // One take is noise: the aligner cannot use it, and the window asks for it again.
-    const testaudio::Samples noise = testaudio::noise("pinknoise", 3, 0.3);
-    QVERIFY(speech::writeWav(training.profile().recordingFile(3),
-                             QByteArray(reinterpret_cast<const char*>(noise.data()), qsizetype(noise.size() * 2)),
-                             &why));
+    QVERIFY(testaudio::writeWav(training.profile().recordingFile(3), testaudio::noise("pinknoise", 3, 0.3), &why));
 
     window->cmdTrain->click();
     QVERIFY(!window->isRecording());

@@ -1,4 +1,5 @@
 #include "speech/testaudio.h"
+#include "speech/voicetrainer.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -72,6 +73,14 @@ void addRoomNoise(Samples& s, double speechRms) {
     const double scale = speechRms / std::pow(10.0, 15.0 / 20) / std::max(1.0, rms(fan));
     for (std::size_t i = 0; i < s.size() && i < fan.size(); ++i)
         s[i] = int16_t(std::clamp(int(std::lround(s[i] + fan[i] * scale)), -32768, 32767));
+}
+
+bool writeWav(const QString& path, const Samples& s, QString* why) {
+    QString reason;
+    const bool ok =
+        speech::writeWav(path, QByteArray(reinterpret_cast<const char*>(s.data()), qsizetype(s.size() * 2)), &reason);
+    if (why) *why = reason;
+    return ok;
 }
 
 } // namespace testaudio

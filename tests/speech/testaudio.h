@@ -28,5 +28,7 @@ void addNoiseFloor(Samples& s, int amplitude = 20, unsigned seed = 1);
 // room, over the whole of `s`: it runs before and after the speech too.
 void addRoomNoise(Samples& s, double speechRms);
 double rms(const Samples& s);
+// Writes `s` as a WAV file, the way the agent saves its recordings; false, with the reason, when it cannot.
+bool writeWav(const QString& path, const Samples& s, QString* why = nullptr);
 
 } // namespace testaudio

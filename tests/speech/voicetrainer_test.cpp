@@ -25,15 +25,11 @@ using speech::VoiceTrainer;
 
 namespace {
 
-QByteArray bytesOf(const testaudio::Samples& s) {
-    return QByteArray(reinterpret_cast<const char*>(s.data()), qsizetype(s.size() * 2));
-}
-
 // Sentence `i` said by espeak-ng, saved as the profile's recording of it.
 VoiceTrainer::Take record(const VoiceProfile& profile, int i, const testaudio::Samples& audio) {
     QDir().mkpath(profile.recordingsFolder());
     QString why;
-    EXPECT_TRUE(speech::writeWav(profile.recordingFile(i), bytesOf(audio), &why)) << why.toStdString();
+    EXPECT_TRUE(testaudio::writeWav(profile.recordingFile(i), audio, &why)) << why.toStdString();
     return {i, speech::trainingSentences()[i], profile.recordingFile(i)};
 }
 
