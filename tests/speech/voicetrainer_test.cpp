@@ -116,12 +116,6 @@ TEST_F(VoiceTrainerTest, AdaptsOnAHandfulOfSentencesAndReportsTheUnusable) {
     ASSERT_TRUE(again.ok) << again.message.toStdString();
     EXPECT_TRUE(again.unusable.isEmpty());
     EXPECT_EQ(profile.state(), VoiceProfile::State::Trained);
-
-    // Forgetting goes back to nothing of the user's.
-    QString why;
-    EXPECT_TRUE(profile.forget(&why));
-    EXPECT_EQ(profile.state(), VoiceProfile::State::Untrained);
-    EXPECT_FALSE(profile.hasRecording(0));
 }
 
 // Silence and noise only: a clear reason, and no model.
